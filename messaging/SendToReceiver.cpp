@@ -1,0 +1,33 @@
+#include "SendToReceiver.h"
+#include "Inet.h"
+#include "MessageUrl.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+void SendToReceiver(const MessageFields &fields,
+                    Inet &inet,
+                    const std::function<void(const QString &)> &report)
+{
+    const QString url = ComposeMessageUrl(
+        fields.Text1->text(), fields.Text3->text(), fields.Text4->text(), fields.Text2->text());
+    QPlainTextEdit *log = fields.Text5;
+    inet.OpenUrl(url, log, [log, body = fields.Text2->text(), report](const QString &failure) {
+        if (failure.isEmpty())
+            AppendToSessionLog(log, body);
+        else
+            report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ")
+                   + failure);
+    });
+}
+
+void AppendToSessionLog(QPlainTextEdit *log, const QString &body)
+{
+    const bool empty = log->document()->isEmpty();
+    if (empty && body.isEmpty())
+        return;
+    log->moveCursor(QTextCursor::End);
+    log->insertPlainText(empty ? body : QLatin1Char('\n') + body);
+    log->ensureCursorVisible();
+}

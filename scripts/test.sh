@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Quillora with warnings as errors and runs every test, then builds and runs them again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh
+jobs=$(nproc)
+
+echo "== Build and test"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DQUILLORA_WERROR=ON >/dev/null
+cmake --build build/test --parallel "$jobs"
+ctest --test-dir build/test --output-on-failure
+
+echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DQUILLORA_WERROR=ON \
+    -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_EXE_LINKER_FLAGS="$sanitizers" >/dev/null
+cmake --build build/sanitize --parallel "$jobs"
+ASAN_OPTIONS=detect_stack_use_after_return=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/sanitize --output-on-failure

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reading and changing one entry of a Windows profile (INI) file held in memory, the way the
+// Windows profile functions do, so that a file written by either side reads the same on both.
+namespace ProfileFile {
+
+// The value of key in section, as the profile reader hands it over: names match without regard
+// to case or surrounding spaces, the first matching section and key win, one pair of surrounding
+// quotes is removed and the value is cut to 254 characters. Empty when there is no such entry.
+QString readEntry(const QByteArray &content, const QString &section, const QString &key);
+
+// content with key in section set to value, every other byte kept as it was. A missing key goes
+// at the end of its section, a missing section at the end of the file. Line breaks in value
+// become spaces, so a value can never split into two entries.
+QByteArray writeEntry(const QByteArray &content,
+                      const QString &section,
+                      const QString &key,
+                      const QString &value);
+
+} // namespace ProfileFile

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The receiver settings as the settings file holds them.
+struct ReceiverSettings
+{
+    QString address; // entry "IP"
+    QString timeout; // entry "Timeout"
+    QString version; // entry "Version", kept in the file by whoever installed the program
+};
+
+// Reads address, timeout and version; a missing entry comes back empty.
+ReceiverSettings LoadSettings(const QString &iniPath);
+
+// Stores the address and the timeout, each only when it is not empty. Returns the messages to
+// show the user, in order: a refusal for each empty field and, once, a write that failed.
+QStringList SaveSettings(const QString &iniPath, const QString &address, const QString &timeout);

@@ -1,0 +1,451 @@
+#include "FakeReceiver.h"
+#include "Form1.h"
+#include "MessageBoxWatcher.h"
+
+#include <QDate>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<MessageBoxWatcher> m_boxes;
+    std::unique_ptr<FakeReceiver> m_receiver;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<Form1> m_form;
+
+    QString iniPath() const { return m_dir->filePath("Tavrel.INI"); }
+
+    void writeSettings(const QByteArray &content)
+    {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QByteArray settings() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+    }
+
+    // Starts the window as the program does and waits until it has the keyboard.
+    bool open(std::chrono::milliseconds timeout = 10s, const QString &ini = {})
+    {
+        m_form = std::make_unique<Form1>(&m_network, ini.isEmpty() ? iniPath() : ini, timeout);
+        m_form->StartUp();
+        m_form->show();
+        return QTest::qWaitForWindowActive(m_form.get());
+    }
+
+    // Opens the window with a stored address, so that start-up has nothing to complain of.
+    bool openConfigured(std::chrono::milliseconds timeout = 10s)
+    {
+        writeSettings("[Dreambox]\r\nIP=" + m_receiver->address().toUtf8() + "\r\nTimeout=10\r\n");
+        return open(timeout);
+    }
+
+    template<typename T = QWidget> T *widget(const char *name) const
+    {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+
+    QLineEdit *field(const char *name) const { return widget<QLineEdit>(name); }
+    QString log() const { return widget<QPlainTextEdit>("Text5")->toPlainText(); }
+
+    void sendBody(const QString &body)
+    {
+        const qsizetype before = m_receiver->requests().size();
+        field("Text2")->setText(body);
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_receiver->requests().size(), before + 1);
+        QTRY_VERIFY(!QGuiApplication::overrideCursor());
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_boxes = std::make_unique<MessageBoxWatcher>();
+        m_receiver = std::make_unique<FakeReceiver>();
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("fields"); // address, timeout, version
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("no file") << QByteArray() << QStringList{"", "", ""} << 1;
+        QTest::newRow("address, no timeout")
+            << QByteArray("[Dreambox]\nIP=192.0.2.1\n") << QStringList{"192.0.2.1", "", ""} << 0;
+        QTest::newRow("address of spaces")
+            << QByteArray("[Dreambox]\nIP=   \nTimeout=5\n") << QStringList{"", "5", ""} << 1;
+        QTest::newRow("everything")
+            << QByteArray("[DREAMBOX]\r\nip = 192.0.2.1\r\nTimeout=10\r\nVersion=V1.2 beta\r\n")
+            << QStringList{"192.0.2.1", "10", "V1.2 beta"} << 0;
+    }
+
+    void startUp()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, fields);
+        QFETCH(int, warnings);
+        if (!file.isEmpty())
+            writeSettings(file);
+        QVERIFY(open());
+
+        QCOMPARE(m_boxes->seen.size(), warnings);
+        if (warnings) {
+            const MessageBoxWatcher::Seen &box = m_boxes->seen.first();
+            QCOMPARE(box.text, "Configuration file looks invalid, Save a new one");
+            QCOMPARE(box.title, "System Message");
+            QCOMPARE(box.icon, QMessageBox::Critical);
+            QCOMPARE(box.buttons, QMessageBox::Ok);
+            QCOMPARE(box.parent, nullptr); // shown before the window
+        }
+        QCOMPARE(field("Text1")->text(), fields[0]);
+        QCOMPARE(field("Text3")->text(), fields[1]);
+        QCOMPARE(widget<QLabel>("Label5")->text(), fields[2]);
+        QCOMPARE(field("Text4")->text(), "Quillora");
+        QCOMPARE(field("Text2")->text(), "This is a test message from Quillora.");
+        QCOMPARE(m_form->windowTitle(),
+                 "-- Quillora -- "
+                     + QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)
+                     + " --");
+        QCOMPARE(QApplication::focusWidget(), field("Text1"));
+    }
+
+    void versionLabelGrowsToTheRight()
+    {
+        writeSettings("[Dreambox]\nIP=a\nVersion=Version 12.345 of the receiver firmware\n");
+        QVERIFY(open());
+        const QRect label = widget("Label5")->geometry();
+        QCOMPARE(label.topLeft(), QPoint(260, 4));
+        QVERIFY(label.width() > 100);
+    }
+
+    void tabOrder()
+    {
+        QVERIFY(openConfigured());
+        QStringList order;
+        for (int i = 0; i < 9; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order += QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order,
+                 (QStringList{"Command10",
+                              "Text2",
+                              "Text3",
+                              "Text4",
+                              "Command1",
+                              "Command2",
+                              "Text5",
+                              "Command3",
+                              "Text1"}));
+    }
+
+    void accessKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Alt+E sends") << int(Qt::Key_E);
+        QTest::newRow("Alt+A saves") << int(Qt::Key_A);
+        QTest::newRow("Alt+O loads") << int(Qt::Key_O);
+        QTest::newRow("Alt+X exits") << int(Qt::Key_X);
+    }
+
+    void accessKeys()
+    {
+        QFETCH(int, key);
+        QVERIFY(openConfigured());
+        field("Text3")->setText("42");
+        QTest::keyClick(m_form.get(), Qt::Key(key), Qt::AltModifier);
+        switch (key) {
+        case Qt::Key_E:
+            QTRY_COMPARE(m_receiver->requests().size(), 1);
+            QTRY_COMPARE(log(), "This is a test message from Quillora.");
+            break;
+        case Qt::Key_A:
+            QTRY_VERIFY(settings().contains("Timeout=42"));
+            break;
+        case Qt::Key_O:
+            QTRY_COMPARE(field("Text3")->text(), "10");
+            break;
+        case Qt::Key_X:
+            QTRY_VERIFY(!m_form->isVisible());
+            break;
+        }
+        QVERIFY(m_boxes->seen.isEmpty());
+    }
+
+    void enterAndEscapePressNothing()
+    {
+        QVERIFY(openConfigured());
+        for (const char *name : {"Text1", "Command10", "Command3", "Text2"}) {
+            widget(name)->setFocus();
+            QTest::keyClick(widget(name), Qt::Key_Return);
+            QTest::keyClick(widget(name), Qt::Key_Escape);
+        }
+        QTest::qWait(100);
+        QCOMPARE(m_receiver->requests().size(), 0);
+        QVERIFY(m_form->isVisible());
+    }
+
+    void doubleClickSelection_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("address, first word") << "Text1" << 1 << "first second third";
+        QTest::newRow("address, middle word") << "Text1" << 8 << "second third";
+        QTest::newRow("body, middle word") << "Text2" << 8 << "second third";
+        QTest::newRow("timeout keeps the word") << "Text3" << 8 << "second";
+        QTest::newRow("caption keeps the word") << "Text4" << 8 << "second";
+    }
+
+    void doubleClickSelection()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, at);
+        QFETCH(QString, selected);
+        QVERIFY(openConfigured());
+        QLineEdit *edit = field(name.toLatin1().constData());
+        edit->setText("first second third");
+        edit->setCursorPosition(at);
+        QTest::mouseDClick(edit,
+                           Qt::LeftButton,
+                           {},
+                           edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().center());
+        QCOMPARE(edit->selectedText(), selected);
+    }
+
+    void sessionLog_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QStringList>("bodies");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("one body") << "" << QStringList{"A"} << "A";
+        QTest::newRow("two bodies") << "" << QStringList{"A", "B"} << "A\nB";
+        QTest::newRow("empty body first") << "" << QStringList{"", "C"} << "C";
+        QTest::newRow("empty body after A") << "" << QStringList{"A", ""} << "A\n";
+        QTest::newRow("spaces") << "" << QStringList{"   "} << "   ";
+        QTest::newRow("user's text kept") << "my notes" << QStringList{"A"} << "my notes\nA";
+    }
+
+    void sessionLog()
+    {
+        QFETCH(QString, before);
+        QFETCH(QStringList, bodies);
+        QFETCH(QString, after);
+        QVERIFY(openConfigured());
+        widget<QPlainTextEdit>("Text5")->setPlainText(before);
+        for (const QString &body : bodies)
+            sendBody(body);
+        QTRY_COMPARE(log(), after);
+        QVERIFY(m_boxes->seen.isEmpty());
+    }
+
+    void clearedLogStartsAfresh()
+    {
+        QVERIFY(openConfigured());
+        sendBody("A");
+        QTRY_COMPARE(log(), "A");
+        widget<QPlainTextEdit>("Text5")->clear();
+        sendBody("B");
+        QTRY_COMPARE(log(), "B");
+    }
+
+    void failedSendSaysWhy_data()
+    {
+        QTest::addColumn<QString>("address"); // empty: the fake receiver's
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << "127.0.0.1:1" << QByteArray() << "Connection refused";
+        QTest::newRow("no answer")
+            << "" << QByteArray() << "no answer from the receiver within 0.3 seconds";
+        QTest::newRow("404") << "" << FakeReceiver::response(404, "Not Found", "")
+                             << "the receiver answered HTTP 404 Not Found";
+        QTest::newRow("refused by receiver")
+            << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen";
+        QTest::newRow("port out of range")
+            << "127.0.0.1:70000" << QByteArray() << "invalid receiver address";
+        QTest::newRow("no address") << "user@" << QByteArray() << "invalid receiver address";
+    }
+
+    void failedSendSaysWhy()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, reason);
+        QVERIFY(openConfigured(300ms));
+        m_receiver->script = {answer};
+        if (!address.isEmpty())
+            field("Text1")->setText(address);
+        widget<QPlainTextEdit>("Text5")->setPlainText("earlier");
+
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 1);
+        const MessageBoxWatcher::Seen &box = m_boxes->seen.first();
+        QCOMPARE(box.text, "Message not delivered: " + reason);
+        QCOMPARE(box.title, "System Message");
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.buttons, QMessageBox::Ok);
+        QCOMPARE(box.parent, m_form.get());
+        QCOMPARE(log(), "earlier");
+        QCOMPARE(m_receiver->requests().size(), address.isEmpty() ? 1 : 0);
+        QVERIFY(m_form->isVisible());
+    }
+
+    void secondClickWhilePendingSendsAgain()
+    {
+        QVERIFY(openConfigured(60s));
+        m_receiver->script = {QByteArray()}; // the first message is never answered
+        field("Text2")->setText("first");
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_receiver->requests().size(), 1);
+        QVERIFY(widget("Command10")->isEnabled());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+
+        field("Text2")->setText("second");
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        field("Text2")->setText("changed after sending");
+        QTRY_COMPARE(log(), "second");
+        QCOMPARE(m_receiver->requests().size(), 2);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        // cleanup() closes the window with the first message still under way.
+    }
+
+    void closing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Exit button") << "button";
+        QTest::newRow("close box") << "close box";
+    }
+
+    // Closing the window ends the program, with success, even with a message under way.
+    void closing()
+    {
+        QFETCH(QString, how);
+        QVERIFY(openConfigured());
+        m_receiver->script = {QByteArray()};
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_receiver->requests().size(), 1);
+
+        QTimer::singleShot(0, m_form.get(), [this, how] {
+            if (how == "button")
+                QTest::mouseClick(widget("Command3"), Qt::LeftButton);
+            else
+                m_form->close();
+        });
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        connect(&failsafe, &QTimer::timeout, this, [] { QCoreApplication::exit(1); });
+        failsafe.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!m_form->isVisible());
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("fields"); // address, timeout
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QByteArray>("after");
+        const QString noIp = "Ip to DreamBox is missing, Try again";
+        const QString noTimeout = "No Timeout value set, Try again";
+        QTest::newRow("both empty") << QByteArray() << QStringList{"", ""}
+                                    << QStringList{noIp, noTimeout} << QByteArray("<no file>");
+        QTest::newRow("address only")
+            << QByteArray() << QStringList{"192.0.2.1", ""} << QStringList{noTimeout}
+            << QByteArray("[Dreambox]\nIP=192.0.2.1\n");
+        QTest::newRow("both, letters for timeout")
+            << QByteArray() << QStringList{" a ", "ten"} << QStringList{}
+            << QByteArray("[Dreambox]\nIP= a \nTimeout=ten\n");
+        QTest::newRow("refusal keeps the stored value")
+            << QByteArray("[Dreambox]\r\nIP=old\r\nTimeout=9\r\nVersion=V1\r\n")
+            << QStringList{"", "5"} << QStringList{noIp}
+            << QByteArray("[Dreambox]\r\nIP=old\r\nTimeout=5\r\nVersion=V1\r\n");
+    }
+
+    void save()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, messages);
+        QFETCH(QByteArray, after);
+        if (!before.isEmpty())
+            writeSettings(before);
+        QVERIFY(open());
+        m_boxes->seen.clear();
+        field("Text1")->setText(fields[0]);
+        field("Text3")->setText(fields[1]);
+        QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->texts(), messages);
+        QCOMPARE(settings(), after);
+    }
+
+    void failedSaveSaysWhy()
+    {
+        const QString ini = m_dir->filePath("missing/Tavrel.INI");
+        QVERIFY(open(10s, ini));
+        m_boxes->seen.clear();
+        field("Text1")->setText("192.0.2.1");
+        field("Text3")->setText("10");
+        QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 1);
+        QVERIFY2(m_boxes->seen.first().text.startsWith(
+                     "Settings not saved: " + QDir::toNativeSeparators(ini) + ": "),
+                 qPrintable(m_boxes->seen.first().text));
+        QTest::qWait(50);
+        QCOMPARE(m_boxes->seen.size(), 1);
+    }
+
+    void saveClearLoad()
+    {
+        QVERIFY(open());
+        field("Text1")->setText("192.0.2.1:8080");
+        field("Text3")->setText("15");
+        QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+        field("Text1")->clear();
+        field("Text3")->setText("99");
+        QTest::mouseClick(widget("Command2"), Qt::LeftButton);
+        QCOMPARE(field("Text1")->text(), "192.0.2.1:8080");
+        QCOMPARE(field("Text3")->text(), "15");
+        QCOMPARE(m_boxes->seen.size(), 1); // the start-up warning only
+    }
+
+    void loadAfterTheFileWasDeleted()
+    {
+        writeSettings("[Dreambox]\nIP=a\nTimeout=1\nVersion=V1\n");
+        QVERIFY(open());
+        QVERIFY(QFile::remove(iniPath()));
+        QTest::mouseClick(widget("Command2"), Qt::LeftButton);
+        QCOMPARE(field("Text1")->text(), QString());
+        QCOMPARE(field("Text3")->text(), QString());
+        QCOMPARE(widget<QLabel>("Label5")->text(), QString());
+        QTest::qWait(50);
+        QVERIFY(m_boxes->seen.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"

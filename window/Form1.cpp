@@ -1,0 +1,209 @@
+#include "Form1.h"
+#include "Inet.h"
+#include "SelectToEndLineEdit.h"
+#include "SendToReceiver.h"
+#include "SettingsCommands.h"
+#include "SystemMessage.h"
+
+#include <QDate>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+// The window is laid out in twips, 15 to a pixel at 96 dots per inch.
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+QFont fontOf(const QString &family, qreal points, bool bold = false)
+{
+    QFont font(family);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// The window's own fonts are Windows bitmap fonts; elsewhere a plain sans face stands in.
+void substituteMissingFonts()
+{
+    const QStringList sans = {QStringLiteral("DejaVu Sans"),
+                              QStringLiteral("Liberation Sans"),
+                              QStringLiteral("Arial"),
+                              QStringLiteral("Helvetica")};
+    QFont::insertSubstitutions(QStringLiteral("Small Fonts"), sans);
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
+}
+
+const QColor Blue(0, 0, 255);
+const QColor LightBlue(128, 128, 255);
+
+void setColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
+QLabel *caption(const QString &name, const QString &text, int left, int top, QWidget *window)
+{
+    auto *label = new QLabel(text, window);
+    label->setObjectName(name);
+    label->setFont(fontOf(QStringLiteral("Small Fonts"), 6.75, true));
+    setColour(label, QPalette::WindowText, Qt::white);
+    label->move(twips(left, top, 0, 0).topLeft());
+    label->adjustSize();
+    return label;
+}
+
+template<typename Field>
+Field *field(const QString &name, const QRect &geometry, QLabel *label, QWidget *window)
+{
+    auto *edit = new Field(window);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    setColour(edit, QPalette::Base, LightBlue);
+    if (label)
+        label->setBuddy(edit);
+    return edit;
+}
+
+QPushButton *
+button(const QString &name, const QString &text, const QRect &geometry, QWidget *window)
+{
+    auto *push = new QPushButton(text, window);
+    push->setObjectName(name);
+    push->setGeometry(geometry);
+    push->setAutoDefault(false);
+    return push;
+}
+
+} // namespace
+
+Form1::Form1(QNetworkAccessManager *network,
+             const QString &iniPath,
+             std::chrono::milliseconds transferTimeout,
+             QWidget *parent)
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_iniPath(iniPath)
+{
+    substituteMissingFonts();
+    setObjectName(QStringLiteral("Form1"));
+    // A tool window does not end the program when closed unless told to; this one is the program.
+    setAttribute(Qt::WA_QuitOnClose);
+    setWindowTitle(QStringLiteral("-- Quillora -- 04/01-04 --"));
+    setFixedSize(twips(0, 0, 4275, 6615).size());
+    setFont(fontOf(QStringLiteral("Small Fonts"), 6.75));
+    setColour(this, QPalette::Window, Blue);
+    setAutoFillBackground(true);
+
+    Label5 = new QLabel(this);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setFont(fontOf(QStringLiteral("MS Sans Serif"), 8.25));
+    Label5->setGeometry(twips(3900, 60, 45, 195));
+    setColour(Label5, QPalette::Window, LightBlue);
+    Label5->setAutoFillBackground(true);
+
+    Label3 = caption(QStringLiteral("Label3"), tr("Dreambox ip"), 60, 120, this);
+    Text1 = field<SelectToEndLineEdit>(
+        QStringLiteral("Text1"), twips(60, 300, 1215, 255), Label3, this);
+    Label1 = caption(QStringLiteral("Label1"), tr("Timeout"), 60, 600, this);
+    Text3 = field<QLineEdit>(QStringLiteral("Text3"), twips(60, 780, 315, 255), Label1, this);
+    Label4 = caption(QStringLiteral("Label4"), tr("Topic"), 60, 1080, this);
+    Text4 = field<QLineEdit>(QStringLiteral("Text4"), twips(60, 1260, 1635, 255), Label4, this);
+    Text4->setText(QStringLiteral("Quillora"));
+    Label2 = caption(QStringLiteral("Label2"), tr("Msg."), 60, 1560, this);
+    Text2 = field<SelectToEndLineEdit>(
+        QStringLiteral("Text2"), twips(60, 1740, 3615, 255), Label2, this);
+    Text2->setText(tr("This is a test message from Quillora."));
+
+    Command10 = button(
+        QStringLiteral("Command10"), tr("S&end Message"), twips(60, 2100, 1095, 315), this);
+    Command1 = button(
+        QStringLiteral("Command1"), tr("S&ave settings"), twips(1200, 2100, 1095, 315), this);
+    Command2 = button(
+        QStringLiteral("Command2"), tr("L&oad settings"), twips(2340, 2100, 1095, 315), this);
+    Command3 = button(QStringLiteral("Command3"), tr("E&xit"), twips(3480, 2100, 735, 315), this);
+
+    Label6
+        = caption(QStringLiteral("Label6"), tr("Messages sent in this session:"), 60, 2460, this);
+    Text5
+        = field<QPlainTextEdit>(QStringLiteral("Text5"), twips(60, 2640, 4155, 3915), Label6, this);
+    Text5->setTabChangesFocus(true);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/receiver.png")));
+    Image1->setGeometry(twips(1740, 240, 1950, 1305));
+
+    Inet1 = new Inet(network, transferTimeout, this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+
+    setTabOrder(Text1, Command10);
+    setTabOrder(Command10, Text2);
+    setTabOrder(Text2, Text3);
+    setTabOrder(Text3, Text4);
+    setTabOrder(Text4, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Text5);
+    setTabOrder(Text5, Command3);
+    setTabOrder(Command3, Text1);
+    Text1->setFocus();
+
+    connect(Command10, &QPushButton::clicked, this, [this] {
+        SendToReceiver({Text1, Text3, Text4, Text2, Text5}, *Inet1, [this](const QString &text) {
+            ShowSystemMessage(this, text);
+        });
+    });
+    connect(Command1, &QPushButton::clicked, this, &Form1::SaveSettings);
+    connect(Command2, &QPushButton::clicked, this, &Form1::LoadSettings);
+    connect(Command3, &QPushButton::clicked, this, &QWidget::close);
+    connect(Inet1, &Inet::pendingCountChanged, this, [this](int count) { setBusy(count > 0); });
+}
+
+Form1::~Form1()
+{
+    setBusy(false);
+}
+
+void Form1::StartUp()
+{
+    LoadSettings();
+    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    setWindowTitle(QStringLiteral("-- Quillora -- ") + today + QStringLiteral(" --"));
+    if (Text1->text().isEmpty())
+        ShowSystemMessage(this, tr("Configuration file looks invalid, Save a new one"));
+    Text1->setFocus();
+}
+
+void Form1::SaveSettings()
+{
+    for (const QString &message : ::SaveSettings(m_iniPath, Text1->text(), Text3->text()))
+        ShowSystemMessage(this, message);
+}
+
+void Form1::LoadSettings()
+{
+    const ReceiverSettings settings = ::LoadSettings(m_iniPath);
+    Text1->setText(settings.address);
+    Text3->setText(settings.timeout);
+    Label5->setText(settings.version);
+    Label5->adjustSize();
+}
+
+// While the receiver has not answered every message, the pointer says so.
+void Form1::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}

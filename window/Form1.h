@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QWidget>
+
+#include <chrono>
+
+class Inet;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QPlainTextEdit;
+class QPushButton;
+
+// The program's one window: the message and its receiver, the session log, and the commands.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    Form1(QNetworkAccessManager *network,
+          const QString &iniPath,
+          std::chrono::milliseconds transferTimeout = std::chrono::seconds(60),
+          QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Fills the window from the settings file and dates the title; runs once, before the window
+    // is first shown.
+    void StartUp();
+
+private:
+    void SaveSettings();
+    void LoadSettings();
+    void setBusy(bool busy);
+
+    QString m_iniPath;
+    bool m_busy = false;
+
+    QLabel *Label5;         // version text from the settings file
+    QLabel *Label3;         // caption of the address field
+    QLineEdit *Text1;       // receiver address, host[:port] or user:password@host[:port]
+    QLabel *Label1;         // caption of the timeout field
+    QLineEdit *Text3;       // timeout sent with each message
+    QLabel *Label4;         // caption of the caption field
+    QLineEdit *Text4;       // message caption
+    QLabel *Label2;         // caption of the body field
+    QLineEdit *Text2;       // message body
+    QPushButton *Command10; // sends the message
+    QPushButton *Command1;  // saves address and timeout
+    QPushButton *Command2;  // loads address, timeout and version
+    QPushButton *Command3;  // ends the program
+    QLabel *Label6;         // caption of the session log
+    QPlainTextEdit *Text5;  // session log: the body of every message sent
+    QLabel *Image1;         // picture of the receiver
+    Inet *Inet1;            // sends the messages
+};
