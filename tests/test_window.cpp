@@ -274,6 +274,23 @@ private slots:
         QTRY_COMPARE(log(), "B");
     }
 
+    void newestLogLineIsScrolledIntoView()
+    {
+        QVERIFY(openConfigured());
+        auto *text5 = widget<QPlainTextEdit>("Text5");
+        const auto lastLineVisible = [text5] {
+            QTextCursor end(text5->document());
+            end.movePosition(QTextCursor::End);
+            return text5->viewport()->rect().contains(text5->cursorRect(end));
+        };
+        text5->setPlainText(QString("older\n").repeated(200).chopped(1));
+        text5->moveCursor(QTextCursor::Start);
+        QVERIFY(!lastLineVisible());
+        sendBody("newest");
+        QTRY_VERIFY(log().endsWith("older\nnewest"));
+        QVERIFY(lastLineVisible());
+    }
+
     void failedSendSaysWhy_data()
     {
         QTest::addColumn<QString>("address"); // empty: the fake receiver's
