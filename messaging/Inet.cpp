@@ -36,7 +36,12 @@ void Inet::OpenUrl(const QString &text, QObject *context, Done done)
         return;
     }
 
-    Transfer transfer{url.userName(), url.password(), false, false, context, std::move(done)};
+    Transfer transfer{url.userName(QUrl::FullyDecoded),
+                      url.password(QUrl::FullyDecoded),
+                      false,
+                      false,
+                      context,
+                      std::move(done)};
     QNetworkRequest request(url.adjusted(QUrl::RemoveUserInfo));
     // A redirect is an answer the receiver would not give to a message it took.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
