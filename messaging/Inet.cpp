@@ -36,12 +36,10 @@ void Inet::OpenUrl(const QString &text, QObject *context, Done done)
         return;
     }
 
-    Transfer transfer{url.userName(QUrl::FullyDecoded),
-                      url.password(QUrl::FullyDecoded),
-                      false,
-                      false,
-                      context,
-                      std::move(done)};
+    Transfer transfer{.user = url.userName(QUrl::FullyDecoded),
+                      .password = url.password(QUrl::FullyDecoded),
+                      .context = context,
+                      .done = std::move(done)};
     QNetworkRequest request(url.adjusted(QUrl::RemoveUserInfo));
     // A redirect is an answer the receiver would not give to a message it took.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
