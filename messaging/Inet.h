@@ -1,34 +1,31 @@
 #pragma once
 
-#include <QHash>
+#include "ReceiverDialogue.h"
+
 #include <QObject>
-#include <QPointer>
+#include <QSet>
 
 #include <chrono>
 #include <functional>
 
-class QAuthenticator;
-class QNetworkAccessManager;
-class QNetworkReply;
-
-// The window's transfer component: sends one HTTP GET per message URL and tells whether the
-// receiver took the message. Sends never block; any number may be under way at once.
+// The window's transfer component: sends messages to receivers and tells whether each was taken.
+// Sends never block; any number may be under way at once. It remembers, for as long as it lives,
+// which receivers take the second-generation message call.
 class Inet : public QObject
 {
     Q_OBJECT
 
 public:
     // Called once per send: an empty text when the receiver took the message, else why not.
-    using Done = std::function<void(const QString &failure)>;
+    using Done = ReceiverDialogue::Done;
 
-    Inet(QNetworkAccessManager *network,
-         std::chrono::milliseconds timeout,
-         QObject *parent = nullptr);
+    explicit Inet(std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                  QObject *parent = nullptr);
     ~Inet() override;
 
-    // Sends the message URL as typed (encoded for the wire). A "user:password@" in front of the
-    // host logs in with HTTP Basic authentication. done is skipped if context is gone by then.
-    void OpenUrl(const QString &url, QObject *context, Done done);
+    // Sends the message to the receiver at its address. done is skipped if context is gone by
+    // then; it may be called before Send returns when the address is not one to send to.
+    void Send(const Message &message, QObject *context, Done done);
 
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
 
@@ -36,21 +33,7 @@ signals:
     void pendingCountChanged(int count);
 
 private:
-    struct Transfer
-    {
-        QString user;
-        QString password;
-        bool timedOut = false;
-        bool challengeAnswered = false;
-        QPointer<QObject> context;
-        Done done;
-    };
-
-    void answerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
-    void finish(QNetworkReply *reply);
-    QString failureOf(QNetworkReply *reply, const Transfer &transfer) const;
-
-    QNetworkAccessManager *m_network;
     std::chrono::milliseconds m_timeout;
-    QHash<QNetworkReply *, Transfer> m_pending;
+    SecondGenerationReceivers m_secondGeneration;
+    QSet<ReceiverDialogue *> m_pending;
 };

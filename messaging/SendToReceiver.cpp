@@ -1,6 +1,5 @@
 #include "SendToReceiver.h"
 #include "Inet.h"
-#include "MessageUrl.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -10,10 +9,10 @@ void SendToReceiver(const MessageFields &fields,
                     Inet &inet,
                     const std::function<void(const QString &)> &report)
 {
-    const QString url = ComposeMessageUrl(
-        fields.Text1->text(), fields.Text3->text(), fields.Text4->text(), fields.Text2->text());
+    const Message message{
+        fields.Text1->text(), fields.Text3->text(), fields.Text4->text(), fields.Text2->text()};
     QPlainTextEdit *log = fields.Text5;
-    inet.OpenUrl(url, log, [log, body = fields.Text2->text(), report](const QString &failure) {
+    inet.Send(message, log, [log, body = message.body, report](const QString &failure) {
         if (failure.isEmpty())
             AppendToSessionLog(log, body);
         else

@@ -1,11 +1,21 @@
 #pragma once
 
+#include "HttpExchange.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <variant>
 
 // The message URL as bytes that may stand in an HTTP request line. Characters that would break
 // the request or change what the receiver reads are percent-encoded (non-ASCII as UTF-8):
 // controls, space, non-ASCII, " < > \ ^ ` { | }, '#' (it would cut the message short), '+'
-// (the receiver reads it as a space) and a '%' that starts no escape. Everything else, the
-// query's own & = ? / : @ and escapes the user typed, goes out as typed.
+// (the receiver reads it as a space), a '%' that starts no escape, and in the query an '&' that
+// can't start a key (the receiver would cut the text there: "Tea & cake", "R&B"). Everything
+// else, the query's own & = ? / : @, an '&' before "name=" and escapes the user typed, goes out
+// as typed.
 QByteArray EncodeUrlForWire(const QString &url);
+
+// The GET request for a message URL as typed, or why no request can go to that address. A
+// "user:password@" in front of the host becomes an HTTP Basic login.
+std::variant<HttpRequest, QString> RequestForUrl(const QString &url);

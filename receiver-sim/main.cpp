@@ -1,11 +1,30 @@
 // Plays the receiver on this machine, so Quillora can be tried without one:
-//   quillora-receiver-sim 8080 [--user NAME --password SECRET]
+//   quillora-receiver-sim 8080 [--firmware first|openwebif|maker] [--user NAME --password SECRET]
 // then send to 127.0.0.1:8080 (or NAME:SECRET@127.0.0.1:8080).
 #include "ReceiverSim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
+
+namespace {
+
+const QHash<QString, ReceiverSim::Firmware> firmwares = {
+    {QStringLiteral("first"), ReceiverSim::Firmware::First},
+    {QStringLiteral("openwebif"), ReceiverSim::Firmware::OpenWebif},
+    {QStringLiteral("maker"), ReceiverSim::Firmware::Maker},
+};
+
+const QHash<QString, QString> descriptions = {
+    {QStringLiteral("first"), QStringLiteral("a first-generation receiver (/cgi-bin/xmessage)")},
+    {QStringLiteral("openwebif"),
+     QStringLiteral("a second-generation receiver with OpenWebif (/web/message, no sessions)")},
+    {QStringLiteral("maker"),
+     QStringLiteral("a second-generation receiver with the maker's web interface "
+                    "(/web/message by POST with a session id)")},
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -16,26 +35,39 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("Port to listen on at 127.0.0.1."));
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("The receiver to play: first (default), openwebif or maker."),
+        QStringLiteral("kind"),
+        QStringLiteral("first"));
     const QCommandLineOption user(
         QStringLiteral("user"), QStringLiteral("Demand this login name."), QStringLiteral("name"));
     const QCommandLineOption password(QStringLiteral("password"),
                                       QStringLiteral("Demand this password."),
                                       QStringLiteral("secret"));
-    parser.addOptions({user, password});
+    parser.addOptions({firmware, user, password});
     parser.process(application);
 
     QTextStream out(stdout);
+    QTextStream err(stderr);
     bool isNumber = false;
     const quint16 port = parser.positionalArguments().value(0).toUShort(&isNumber);
-    ReceiverSim receiver;
     if (!isNumber || port == 0) {
-        out << "Give the port to listen on, e.g.: quillora-receiver-sim 8080" << Qt::endl;
+        err << "Give the port to listen on, e.g.: quillora-receiver-sim 8080" << Qt::endl;
         return 2;
     }
-    if (parser.isSet(user) || parser.isSet(password))
+    const QString kind = parser.value(firmware).toLower();
+    if (!firmwares.contains(kind)) {
+        err << "Unknown firmware \"" << parser.value(firmware)
+            << "\": give first, openwebif or maker." << Qt::endl;
+        return 2;
+    }
+    ReceiverSim receiver(firmwares.value(kind));
+    const bool login = parser.isSet(user) || parser.isSet(password);
+    if (login)
         receiver.requireLogin(parser.value(user), parser.value(password));
     if (!receiver.listen(QHostAddress::LocalHost, port)) {
-        out << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
+        err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
         return 1;
     }
 
@@ -47,6 +79,21 @@ int main(int argc, char *argv[])
                              << "\nbody:    " << body << "\n"
                              << Qt::endl;
                      });
-    out << "Receiver listening on 127.0.0.1:" << port << Qt::endl;
+    QObject::connect(&receiver,
+                     &ReceiverSim::boxShown,
+                     &receiver,
+                     [&out](const QString &type, const QString &timeout, const QString &text) {
+                         static const QHash<QString, QString> boxes
+                             = {{QStringLiteral("0"), QStringLiteral("yes/no question")},
+                                {QStringLiteral("1"), QStringLiteral("information")},
+                                {QStringLiteral("2"), QStringLiteral("message")},
+                                {QStringLiteral("3"), QStringLiteral("attention")}};
+                         out << "box:     " << boxes.value(type, QStringLiteral("type ") + type)
+                             << "\ntimeout: " << timeout << "\ntext:\n"
+                             << text << "\n"
+                             << Qt::endl;
+                     });
+    out << "Receiver listening on 127.0.0.1:" << port << ", playing " << descriptions.value(kind)
+        << (login ? ", login required" : ", no login required") << Qt::endl;
     return application.exec();
 }

@@ -4,7 +4,52 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString notRegular()
+{
+    return QCoreApplication::translate("Module1", "not a regular file");
+}
+
+// Opens the settings file for reading if it is a regular file (or a link to one). Anything else
+// (a pipe, a device, a socket, a folder) is refused without being waited on: opening a pipe for
+// reading would block until somebody writes to it. Returns why it can't be read, or empty.
+QString openForReading(QFile &file)
+{
+#ifdef Q_OS_UNIX
+    const int fd
+        = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return notRegular();
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return file.errorString();
+    }
+    return {};
+#else
+    if (QFileInfo::exists(file.fileName()) && !QFileInfo(file.fileName()).isFile())
+        return notRegular();
+    return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
+#endif
+}
+
+} // namespace
 
 namespace Module1 {
 
@@ -17,9 +62,15 @@ QString SettingsFilePath()
 QString ReadIniEntry(const QString &iniPath, const QString &section, const QString &key)
 {
     QFile file(iniPath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!openForReading(file).isEmpty())
         return {};
     return ProfileFile::readEntry(file.readAll(), section, key).trimmed();
+}
+
+QString SettingsFileUnreadable(const QString &iniPath)
+{
+    QFile file(iniPath);
+    return openForReading(file);
 }
 
 QString WriteIniEntry(const QString &iniPath,
@@ -28,17 +79,19 @@ QString WriteIniEntry(const QString &iniPath,
                       const QString &value)
 {
     // Whatever is in the file must survive the write, so a file that is there but can't be read
-    // is not replaced.
+    // is not replaced, and neither is anything in its place that is not a regular file.
     QFile current(iniPath);
     QByteArray content;
-    if (current.exists()) {
-        if (!current.open(QIODevice::ReadOnly))
-            return current.errorString();
+    if (QFileInfo::exists(iniPath)) {
+        if (const QString why = openForReading(current); !why.isEmpty())
+            return why;
         content = current.readAll();
         if (current.error() != QFileDevice::NoError)
             return current.errorString();
         current.close();
     }
+    if (!ProfileFile::canRewrite(content))
+        return QCoreApplication::translate("Module1", "the file is not valid UTF-16 text");
 
     const QByteArray updated = ProfileFile::writeEntry(content, section, key, value);
     // Unbuffered, so that a write the disk cuts short is seen here rather than lost in a flush

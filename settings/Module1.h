@@ -13,6 +13,9 @@ QString SettingsFilePath();
 // or the file can't be read.
 QString ReadIniEntry(const QString &iniPath, const QString &section, const QString &key);
 
+// Why the settings file can't be read (missing, unreadable, not a regular file), or empty.
+QString SettingsFileUnreadable(const QString &iniPath);
+
 // Stores the entry and leaves the rest of the file as it was. The file is replaced as a whole,
 // so a failed write leaves the earlier file untouched. Returns why the file could not be
 // written, or an empty text when it was.

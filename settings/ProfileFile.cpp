@@ -164,11 +164,31 @@ QString singleLine(QString value)
     return value;
 }
 
-} // namespace
+// Windows Notepad saves a "Unicode" file as UTF-16 with a byte-order mark, and the Windows profile
+// functions read and write such a file in UTF-16 throughout.
+std::optional<QStringConverter::Encoding> utf16Of(const QByteArray &content)
+{
+    if (content.startsWith("\xff\xfe"))
+        return QStringConverter::Utf16LE;
+    if (content.startsWith("\xfe\xff"))
+        return QStringConverter::Utf16BE;
+    return std::nullopt;
+}
 
-namespace ProfileFile {
+// A UTF-16 file's text as UTF-8 without the mark, for the line rules that work on bytes.
+QByteArray fromUtf16(const QByteArray &content, QStringConverter::Encoding encoding)
+{
+    QStringDecoder decoder(encoding);
+    return QString(decoder(content)).toUtf8();
+}
 
-QString readEntry(const QByteArray &content, const QString &section, const QString &key)
+QByteArray toUtf16(const QByteArray &utf8, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder(QString::fromUtf8(utf8));
+}
+
+QString readEntryIn(const QByteArray &content, const QString &section, const QString &key)
 {
     const QList<Line> lines = splitLines(content);
     const Place place = findEntry(content, lines, section, key);
@@ -179,10 +199,10 @@ QString readEntry(const QByteArray &content, const QString &section, const QStri
     return value.left(MaxValueLength);
 }
 
-QByteArray writeEntry(const QByteArray &content,
-                      const QString &section,
-                      const QString &key,
-                      const QString &value)
+QByteArray writeEntryIn(const QByteArray &content,
+                        const QString &section,
+                        const QString &key,
+                        const QString &value)
 {
     const QByteArray eol = lineEndOf(content);
     const QByteArray encodedValue = encodeText(singleLine(value));
@@ -210,6 +230,33 @@ QByteArray writeEntry(const QByteArray &content,
     if (!result.isEmpty() && !result.endsWith('\n'))
         result += eol;
     return result + '[' + encodeText(section) + ']' + eol + entry + eol;
+}
+
+} // namespace
+
+namespace ProfileFile {
+
+QString readEntry(const QByteArray &content, const QString &section, const QString &key)
+{
+    if (const auto utf16 = utf16Of(content))
+        return readEntryIn(fromUtf16(content, *utf16), section, key);
+    return readEntryIn(content, section, key);
+}
+
+QByteArray writeEntry(const QByteArray &content,
+                      const QString &section,
+                      const QString &key,
+                      const QString &value)
+{
+    if (const auto utf16 = utf16Of(content))
+        return toUtf16(writeEntryIn(fromUtf16(content, *utf16), section, key, value), *utf16);
+    return writeEntryIn(content, section, key, value);
+}
+
+bool canRewrite(const QByteArray &content)
+{
+    const auto utf16 = utf16Of(content);
+    return !utf16 || toUtf16(fromUtf16(content, *utf16), *utf16) == content;
 }
 
 } // namespace ProfileFile

@@ -5,6 +5,7 @@
 
 // Reading and changing one entry of a Windows profile (INI) file held in memory, the way the
 // Windows profile functions do, so that a file written by either side reads the same on both.
+// The file is 8-bit text, or UTF-16 throughout when it starts with a UTF-16 byte-order mark.
 namespace ProfileFile {
 
 // The value of key in section, as the profile reader hands it over: names match without regard
@@ -19,5 +20,9 @@ QByteArray writeEntry(const QByteArray &content,
                       const QString &section,
                       const QString &key,
                       const QString &value);
+
+// Whether writeEntry can change this content without touching any other byte: not so for a
+// UTF-16 file that is not valid UTF-16.
+bool canRewrite(const QByteArray &content);
 
 } // namespace ProfileFile

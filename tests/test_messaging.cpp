@@ -3,7 +3,7 @@
 #include "MessageUrl.h"
 #include "WireUrl.h"
 
-#include <QNetworkAccessManager>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -18,14 +18,28 @@ class TestMessaging : public QObject
     Q_OBJECT
 
 private:
-    // Sends url through inet and waits for the outcome: empty when delivered.
-    static QString send(Inet &inet, const QString &url)
+    // Sends the message through inet and waits for the outcome: empty when delivered.
+    static QString send(Inet &inet, const Message &message)
     {
         std::optional<QString> outcome;
         QObject context;
-        inet.OpenUrl(url, &context, [&outcome](const QString &failure) { outcome = failure; });
+        inet.Send(message, &context, [&outcome](const QString &failure) { outcome = failure; });
         (void)QTest::qWaitFor([&outcome] { return outcome.has_value(); }, 10000);
         return outcome.value_or(QStringLiteral("<no outcome>"));
+    }
+
+    static QString send(Inet &inet, const QString &address)
+    {
+        return send(inet, Message{address, "1", "c", "b"});
+    }
+
+    // The request lines that reached the receiver, from the first'th on.
+    static QList<QByteArray> requestLines(const ReceiverSim &receiver, qsizetype first = 0)
+    {
+        QList<QByteArray> lines;
+        for (const QByteArray &request : receiver.requests().mid(first))
+            lines += request.left(request.indexOf(" HTTP/1.1\r\n"));
+        return lines;
     }
 
 private slots:
@@ -64,6 +78,13 @@ private slots:
             << "http://u:p@h:80/cgi-bin/x?t=1&body=a&b=c/?:@"
             << QByteArray("http://u:p@h:80/cgi-bin/x?t=1&body=a&b=c/?:@");
         QTest::newRow("space") << "a b" << QByteArray("a%20b");
+        QTest::newRow("& before a key kept")
+            << "?a&b=c&x_1.-=&caption=" << QByteArray("?a&b=c&x_1.-=&caption=");
+        QTest::newRow("& in the text") << "?Tea & cake" << QByteArray("?Tea%20%26%20cake");
+        QTest::newRow("& in a word") << "?R&B" << QByteArray("?R%26B");
+        QTest::newRow("&& and & at the end") << "?a&&b=&" << QByteArray("?a%26&b=%26");
+        QTest::newRow("& with no name") << "?&=x&b" << QByteArray("?%26=x%26b");
+        QTest::newRow("& before the query") << "http://u:a&b@h/?" << QByteArray("http://u:a&b@h/?");
         QTest::newRow("hash") << "a#b" << QByteArray("a%23b");
         QTest::newRow("plus") << "1+1" << QByteArray("1%2B1");
         QTest::newRow("escape kept") << "%41%2b" << QByteArray("%41%2b");
@@ -131,60 +152,34 @@ private slots:
         QFETCH(QStringList, fields);
         QFETCH(QByteArray, target);
         FakeReceiver receiver;
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
-        QCOMPARE(send(inet, ComposeMessageUrl(receiver.address(), fields[0], fields[1], fields[2])),
+        Inet inet(10s);
+        QCOMPARE(send(inet, Message{receiver.address(), fields[0], fields[1], fields[2]}),
                  QString());
-        QCOMPARE(receiver.requests().size(), 1);
-        QCOMPARE(receiver.requests().first().left(receiver.requests().first().indexOf("\r\n")),
-                 "GET " + target + " HTTP/1.1");
+        QCOMPARE(requestLines(receiver), QList<QByteArray>{"GET " + target});
+        QCOMPARE(ReceiverSim::header(receiver.requests().first(), "Host"), receiver.address());
     }
 
     void receiverReadsWhatWasTyped()
     {
         FakeReceiver receiver;
         QSignalSpy received(&receiver, &ReceiverSim::messageReceived);
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
+        Inet inet(10s);
         const QString caption = QString::fromUtf8("Grüße, 100% + mehr #1");
-        QCOMPARE(send(inet, ComposeMessageUrl(receiver.address(), "7", caption, "done")),
+        QCOMPARE(send(inet, Message{receiver.address(), "7", caption, "Tea & cake, R&B"}),
                  QString());
         QCOMPARE(received.size(), 1);
-        QCOMPARE(received.first(), (QVariantList{"7", caption, "done"}));
+        QCOMPARE(received.first(), (QVariantList{"7", caption, "Tea & cake, R&B"}));
     }
 
     void sendsTheLoginFromTheAddress()
     {
         FakeReceiver receiver;
         receiver.requireLogin("root", "dream:box%");
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
-        const QString address = "root:dream%3Abox%25@" + receiver.address();
-        QCOMPARE(send(inet, ComposeMessageUrl(address, "1", "c", "b")), QString());
+        Inet inet(10s);
+        QCOMPARE(send(inet, "root:dream%3Abox%25@" + receiver.address()), QString());
         QCOMPARE(receiver.requests().size(), 1);
         QCOMPARE(ReceiverSim::header(receiver.requests().first(), "Authorization"),
                  "Basic " + QByteArray("root:dream:box%").toBase64());
-    }
-
-    // Some receivers ask again even when the first request carried the login; what was answered
-    // then must not be sent on once the login is gone from the address.
-    void answersALoginChallengeAndForgetsIt()
-    {
-        FakeReceiver receiver;
-        receiver.requireLogin("root", "pw");
-        receiver.script = {FakeReceiver::response(
-            401, "Unauthorized", "", "WWW-Authenticate: Basic realm=\"box\"\r\n")};
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
-        QCOMPARE(send(inet, ComposeMessageUrl("root:pw@" + receiver.address(), "1", "c", "b")),
-                 QString());
-        QCOMPARE(receiver.requests().size(), 2);
-        QCOMPARE(ReceiverSim::header(receiver.requests().last(), "Authorization"),
-                 "Basic " + QByteArray("root:pw").toBase64());
-
-        QCOMPARE(send(inet, ComposeMessageUrl(receiver.address(), "1", "c", "b")),
-                 "the receiver answered HTTP 401 Unauthorized");
-        QCOMPARE(ReceiverSim::header(receiver.requests().last(), "Authorization"), QByteArray());
     }
 
     void wrongOrMissingLoginIsReported_data()
@@ -194,56 +189,252 @@ private slots:
         QTest::newRow("wrong password") << "root:nope@";
     }
 
+    // One request per press: a wrong login is not sent again after the challenge.
     void wrongOrMissingLoginIsReported()
     {
         QFETCH(QString, login);
         FakeReceiver receiver;
         receiver.requireLogin("root", "pw");
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
-        QCOMPARE(send(inet, ComposeMessageUrl(login + receiver.address(), "1", "c", "b")),
+        Inet inet(10s);
+        QCOMPARE(send(inet, login + receiver.address()),
                  "the receiver answered HTTP 401 Unauthorized");
+        QCOMPARE(receiver.requests().size(), 1);
     }
 
-    void reportsAnswersThatAreNotSuccess_data()
+    void reportsWhatTheReceiverDid_data()
     {
+        using Then = FakeReceiver::Then;
         QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("then");
         QTest::addColumn<QString>("failure");
-        QTest::newRow("+ok") << FakeReceiver::response(200, "OK", "+ok\n") << QString();
-        QTest::newRow("204") << FakeReceiver::response(204, "No Content", "") << QString();
-        QTest::newRow("redirect") << FakeReceiver::response(302, "Found", "", "Location: /x\r\n")
-                                  << "the receiver answered HTTP 302 Found";
-        QTest::newRow("server error") << FakeReceiver::response(500, "Internal Server Error", "x")
-                                      << "the receiver answered HTTP 500 Internal Server Error";
-        QTest::newRow("refused while 200")
-            << FakeReceiver::response(200, "OK", "E: message too long\r\n")
-            << "E: message too long";
+        const auto row = [](const char *name, const QByteArray &answer, Then then, QString f) {
+            QTest::newRow(name) << answer << int(then) << f;
+        };
+        const QString notHttp = "the receiver's answer is not valid HTTP";
+        const QString tooLong = "the receiver's answer is too long";
+        row("+ok", FakeReceiver::response(200, "OK", "+ok\n"), Then::Close, {});
+        row("204", FakeReceiver::response(204, "No Content", ""), Then::Close, {});
+        row("body until close", "HTTP/1.0 200 OK\r\n\r\n+ok", Then::Close, {});
+        row("interim answer first",
+            "HTTP/1.1 100 Continue\r\n\r\n" + FakeReceiver::response(200, "OK", ""),
+            Then::Close,
+            {});
+        row("chunked refusal",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;x=1\r\nE: "
+            "\r\n2\r\nno\r\n0\r\n\r\n",
+            Then::Close,
+            "E: no");
+        row("redirect",
+            FakeReceiver::response(302, "Found", "", "Location: /x\r\n"),
+            Then::Close,
+            "the receiver answered HTTP 302 Found");
+        row("server error",
+            FakeReceiver::response(500, "Internal Server Error", "x"),
+            Then::Close,
+            "the receiver answered HTTP 500 Internal Server Error");
+        row("refused while 200",
+            FakeReceiver::response(200, "OK", "E: message too long\r\n"),
+            Then::Close,
+            "E: message too long");
+        row("closed before answering",
+            "",
+            Then::Reset,
+            "the receiver closed the connection without answering");
+        row("reset mid-header",
+            "HTTP/1.1 200 OK\r\nContent-",
+            Then::Reset,
+            "the connection closed before the receiver's answer was complete");
+        row("body cut short",
+            "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n+ok",
+            Then::Close,
+            "the connection closed before the receiver's answer was complete");
+        row("garbage", "\x16\x03\x01\x02\x00garbage", Then::Close, notHttp);
+        row("no status code", "HTTP/1.1 OK\r\n\r\n", Then::Close, notHttp);
+        row("endless header", "HTTP/1.1 200 OK\r\nX-Filler: ", Then::EndlessData, notHttp);
+        row("endless body", "HTTP/1.1 200 OK\r\n\r\n", Then::EndlessData, tooLong);
+        row("endless chunk",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffff\r\n",
+            Then::EndlessData,
+            tooLong);
+        row("long body announced",
+            "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n",
+            Then::EndlessData,
+            tooLong);
     }
 
-    void reportsAnswersThatAreNotSuccess()
+    // Whatever the receiver does, the request goes out once, the outcome comes at once, and no
+    // more of the answer is kept than a real one needs.
+    void reportsWhatTheReceiverDid()
     {
         QFETCH(QByteArray, answer);
+        QFETCH(int, then);
         QFETCH(QString, failure);
         FakeReceiver receiver;
-        receiver.script = {answer};
-        QNetworkAccessManager network;
-        Inet inet(&network, 10s);
-        QCOMPARE(send(inet, ComposeMessageUrl(receiver.address(), "1", "c", "b")), failure);
+        receiver.script = {{answer, FakeReceiver::Then(then)}};
+        Inet inet(10s);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(send(inet, receiver.address()), failure);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100); // time for a request sent again to arrive
+        QCOMPARE(receiver.requests().size(), 1);
+    }
+
+    void refusesAddressesThatAreNotOneToSendTo_data()
+    {
+        QTest::addColumn<QString>("address"); // %1: the receiver's host and port
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("http://") << "http://%1"
+                                 << "invalid receiver address: type it without http://";
+        QTest::newRow("https://") << "HTTPS://%1"
+                                  << "invalid receiver address: type it without HTTPS://";
+        QTest::newRow("login before http://")
+            << "http://root:pw@%1"
+            << "invalid receiver address: type it without http://";
+        QTest::newRow("no host") << "user@"
+                                 << "invalid receiver address";
+        QTest::newRow("port out of range") << "127.0.0.1:70000"
+                                           << "invalid receiver address";
+    }
+
+    void refusesAddressesThatAreNotOneToSendTo()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, failure);
+        FakeReceiver receiver;
+        Inet inet(10s);
+        QCOMPARE(send(inet, address.replace("%1", receiver.address())), failure);
+        QTest::qWait(50);
+        QCOMPARE(receiver.requests().size(), 0);
+    }
+
+    void eachReceiverKindTakesTheMessage_data()
+    {
+        using Firmware = ReceiverSim::Firmware;
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QStringList>("captionAndBody");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QTest::addColumn<QByteArray>("form"); // of the last request
+        const QList<QByteArray> fallback
+            = {"GET /cgi-bin/xmessage?timeout=5&caption=Topic&body=a%26b%20=%20%C3%BC",
+               "GET /web/session",
+               "POST /web/message"};
+        QTest::newRow("first generation")
+            << int(Firmware::First) << "" << QStringList{"Topic", "a&b = ü"} << ""
+            << fallback.mid(0, 1) << QByteArray();
+        QTest::newRow("OpenWebif")
+            << int(Firmware::OpenWebif) << "" << QStringList{"Topic", "a&b = ü"} << "" << fallback
+            << QByteArray("text=Topic%0Aa%26b%20%3D%20%C3%BC&type=1&timeout=5");
+        QTest::newRow("maker's interface, with session")
+            << int(Firmware::Maker) << "" << QStringList{"Topic", "a&b = ü"} << "" << fallback
+            << QByteArray("text=Topic%0Aa%26b%20%3D%20%C3%BC&type=1&timeout=5&sessionid=session1");
+        QTest::newRow("OpenWebif, login, no caption")
+            << int(Firmware::OpenWebif) << "root:pw@" << QStringList{"", "Hi"} << ""
+            << QList<QByteArray>{"GET /cgi-bin/xmessage?timeout=5&caption=&body=Hi",
+                                 "GET /web/session",
+                                 "POST /web/message"}
+            << QByteArray("text=Hi&type=1&timeout=5");
+        QTest::newRow("refused with its reason")
+            << int(Firmware::Maker) << "root:pw@" << QStringList{"", ""} << "No Messagetext given"
+            << QList<QByteArray>{"GET /cgi-bin/xmessage?timeout=5&caption=&body=",
+                                 "GET /web/session",
+                                 "POST /web/message"}
+            << QByteArray("text=&type=1&timeout=5&sessionid=session1");
+    }
+
+    void eachReceiverKindTakesTheMessage()
+    {
+        QFETCH(int, firmware);
+        QFETCH(QString, login);
+        QFETCH(QStringList, captionAndBody);
+        QFETCH(QString, failure);
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(QByteArray, form);
+        const QString text
+            = captionAndBody[0].isEmpty() ? captionAndBody[1] : captionAndBody.join('\n');
+        FakeReceiver receiver{ReceiverSim::Firmware(firmware)};
+        if (!login.isEmpty())
+            receiver.requireLogin("root", "pw");
+        QSignalSpy shown(&receiver, &ReceiverSim::boxShown);
+        Inet inet(10s);
+        QCOMPARE(
+            send(inet,
+                 Message{login + receiver.address(), "5", captionAndBody[0], captionAndBody[1]}),
+            failure);
+        QCOMPARE(requestLines(receiver), requests);
+        const QByteArray last = receiver.requests().last();
+        QCOMPARE(last.mid(last.indexOf("\r\n\r\n") + 4), form);
+        for (const QByteArray &request : receiver.requests())
+            QCOMPARE(ReceiverSim::header(request, "Authorization").isEmpty(), login.isEmpty());
+        if (firmware != int(ReceiverSim::Firmware::First) && failure.isEmpty())
+            QCOMPARE(shown.value(0), (QVariantList{"1", "5", text}));
+    }
+
+    void laterSendsGoStraightToTheReceiversCall_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QList<QByteArray>>("requests"); // of the second send
+        QTest::newRow("OpenWebif") << int(ReceiverSim::Firmware::OpenWebif) << ""
+                                   << QList<QByteArray>{"POST /web/message"};
+        QTest::newRow("session kept")
+            << int(ReceiverSim::Firmware::Maker) << "" << QList<QByteArray>{"POST /web/message"};
+        QTest::newRow("session expired")
+            << int(ReceiverSim::Firmware::Maker) << "expire"
+            << QList<QByteArray>{"POST /web/message", "GET /web/session", "POST /web/message"};
+        QTest::newRow("call gone: start afresh")
+            << int(ReceiverSim::Firmware::OpenWebif) << "404"
+            << QList<QByteArray>{"POST /web/message",
+                                 "GET /cgi-bin/xmessage?timeout=1&caption=c&body=b",
+                                 "GET /web/session",
+                                 "POST /web/message"};
+    }
+
+    void laterSendsGoStraightToTheReceiversCall()
+    {
+        QFETCH(int, firmware);
+        QFETCH(QString, meanwhile);
+        QFETCH(QList<QByteArray>, requests);
+        FakeReceiver receiver{ReceiverSim::Firmware(firmware)};
+        Inet inet(10s);
+        QCOMPARE(send(inet, receiver.address()), QString());
+        const qsizetype first = receiver.requests().size();
+        if (meanwhile == "expire")
+            receiver.expireSessions();
+        if (meanwhile == "404")
+            receiver.script = {FakeReceiver::response(404, "Not Found", "")};
+        QCOMPARE(send(inet, receiver.address()), QString());
+        QCOMPARE(requestLines(receiver, first), requests);
+        if (meanwhile == "expire")
+            QVERIFY(receiver.requests().last().endsWith("&sessionid=session2"));
+    }
+
+    // A network failure is final: only a receiver that answers 404 is asked the other way.
+    void noFallbackAfterANetworkFailure()
+    {
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.script = {{"", FakeReceiver::Then::Reset}};
+        Inet inet(10s);
+        QCOMPARE(send(inet, receiver.address()),
+                 "the receiver closed the connection without answering");
+        QTest::qWait(100);
+        QCOMPARE(receiver.requests().size(), 1);
     }
 
     void countsPendingSendsAndAbandonsThemWhenGone()
     {
         FakeReceiver receiver;
         receiver.script = {QByteArray(), QByteArray()};
-        QNetworkAccessManager network;
-        auto inet = std::make_unique<Inet>(&network, 60s);
+        auto inet = std::make_unique<Inet>(60s);
         QSignalSpy pending(inet.get(), &Inet::pendingCountChanged);
         int calls = 0;
         QObject context;
         for (int i = 0; i < 2; ++i)
-            inet->OpenUrl(ComposeMessageUrl(receiver.address(), "1", "c", "b"),
-                          &context,
-                          [&calls](const QString &) { ++calls; });
+            inet->Send({receiver.address(), "1", "c", "b"}, &context, [&calls](const QString &) {
+                ++calls;
+            });
         QCOMPARE(inet->pendingCount(), 2);
         QTRY_COMPARE(receiver.requests().size(), 2);
         inet.reset();

@@ -1,11 +1,16 @@
+#include "FifoWatchdog.h"
 #include "Module1.h"
 #include "ProfileFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -27,6 +32,16 @@ const QByteArray WindowsFile = "; written on Windows\r\n"
                                "\r\n"
                                "[Tail]\r\n"
                                "x=1\r\n";
+
+// A text as Windows Notepad saves it in "Unicode": UTF-16 with its byte-order mark.
+QByteArray utf16(const QString &text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder(text);
+}
+
+const QString NotepadText = QString::fromUtf8("; Notepad\r\n[Dreambox]\r\nIP=192.168.1.20\r\n"
+                                              "Version=\u00c9dition \u2713 \U0001F4FA\r\n");
 
 QByteArray readAll(const QString &path)
 {
@@ -62,6 +77,10 @@ private slots:
                                << QString::fromUtf8("Café");
         QTest::newRow("utf-8 mark") << QByteArray("\xef\xbb\xbf[Dreambox]\nIP=a\n") << "IP"
                                     << "a";
+        QTest::newRow("utf-16 LE") << utf16(NotepadText, QStringConverter::Utf16LE) << "Version"
+                                   << QString::fromUtf8("\u00c9dition \u2713 \U0001F4FA");
+        QTest::newRow("utf-16 BE") << utf16(NotepadText, QStringConverter::Utf16BE) << "IP"
+                                   << "192.168.1.20";
         QTest::newRow("no line end") << QByteArray("[Dreambox]\nIP=a") << "IP"
                                      << "a";
         QTest::newRow("spaced section") << QByteArray("[ dreamBOX ]\nIP=a\n") << "IP"
@@ -126,6 +145,16 @@ private slots:
         QTest::newRow("add section after missing line end")
             << QByteArray("[Other]\nx=1") << "IP"
             << "a" << QByteArray("[Other]\nx=1\n[Dreambox]\nIP=a\n");
+        QTest::newRow("utf-16 LE, replace")
+            << utf16(NotepadText, QStringConverter::Utf16LE) << "IP"
+            << "192.168.1.30"
+            << utf16(QString(NotepadText).replace("168.1.20", "168.1.30"),
+                     QStringConverter::Utf16LE);
+        QTest::newRow("utf-16 BE, add key")
+            << utf16(NotepadText, QStringConverter::Utf16BE) << "Timeout"
+            << QString::fromUtf8("z\u00e9hn")
+            << utf16(NotepadText + QString::fromUtf8("Timeout=z\u00e9hn\r\n"),
+                     QStringConverter::Utf16BE);
         QTest::newRow("line breaks become spaces")
             << QByteArray() << "IP"
             << "a\r\nb\nc\rd" << QByteArray("[Dreambox]\nIP=a b c d\n");
@@ -221,6 +250,50 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{"folder"});
         QVERIFY(QDir(dir.filePath("folder")).isEmpty());
+    }
+
+    void onlyARegularFileIsReadOrReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pipe") << "pipe";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("link to a device") << "device";
+    }
+
+    // Reading a pipe or a device would wait or never end, and replacing it would lose it.
+    void onlyARegularFileIsReadOrReplaced()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        std::optional<FifoWatchdog> pipe;
+        if (kind == "pipe")
+            QVERIFY(pipe.emplace(path).made());
+        if (kind == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("Tavrel.INI"));
+        if (kind == "device")
+            QVERIFY(QFile::link("/dev/null", path));
+
+        QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), QString());
+        QCOMPARE(Module1::SettingsFileUnreadable(path), "not a regular file");
+        QCOMPARE(Module1::WriteIniEntry(path, "Dreambox", "IP", "a"), "not a regular file");
+        QVERIFY(!pipe || pipe->stop());
+        QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{"Tavrel.INI"});
+    }
+
+    // A UTF-16 file that is not valid UTF-16 can't be rewritten without changing other bytes.
+    void brokenUtf16FileIsNotReplaced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        const QByteArray broken = utf16("[Dreambox]\r\nIP=a\r\n", QStringConverter::Utf16LE)
+                                  + QByteArray("\x00\xd8x", 3); // a lone surrogate, an odd byte
+        QVERIFY(writeAll(path, broken));
+        QVERIFY(!Module1::WriteIniEntry(path, "Dreambox", "IP", "b").isEmpty());
+        QCOMPARE(readAll(path), broken);
+        QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), "a");
     }
 
 #ifdef Q_OS_UNIX

@@ -1,12 +1,14 @@
 #include "FakeReceiver.h"
+#include "FifoWatchdog.h"
 #include "Form1.h"
 #include "MessageBoxWatcher.h"
 
+#include <QClipboard>
 #include <QDate>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -25,7 +27,6 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<MessageBoxWatcher> m_boxes;
     std::unique_ptr<FakeReceiver> m_receiver;
-    QNetworkAccessManager m_network;
     std::unique_ptr<Form1> m_form;
 
     QString iniPath() const { return m_dir->filePath("Tavrel.INI"); }
@@ -46,7 +47,7 @@ private:
     // Starts the window as the program does and waits until it has the keyboard.
     bool open(std::chrono::milliseconds timeout = 10s, const QString &ini = {})
     {
-        m_form = std::make_unique<Form1>(&m_network, ini.isEmpty() ? iniPath() : ini, timeout);
+        m_form = std::make_unique<Form1>(ini.isEmpty() ? iniPath() : ini, timeout);
         m_form->StartUp();
         m_form->show();
         return QTest::qWaitForWindowActive(m_form.get());
@@ -293,19 +294,24 @@ private slots:
 
     void failedSendSaysWhy_data()
     {
-        QTest::addColumn<QString>("address"); // empty: the fake receiver's
+        QTest::addColumn<QString>("address"); // empty: the fake receiver's; %1: its host and port
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("refused") << "127.0.0.1:1" << QByteArray() << "Connection refused";
+        QTest::addColumn<int>("requests");
+        QTest::newRow("refused") << "127.0.0.1:1" << QByteArray() << "Connection refused" << 0;
         QTest::newRow("no answer")
-            << "" << QByteArray() << "no answer from the receiver within 0.3 seconds";
-        QTest::newRow("404") << "" << FakeReceiver::response(404, "Not Found", "")
-                             << "the receiver answered HTTP 404 Not Found";
+            << "" << QByteArray() << "no answer from the receiver within 0.3 seconds" << 1;
+        QTest::newRow("404 on both calls") << "" << FakeReceiver::response(404, "Not Found", "")
+                                           << "the receiver answered HTTP 404 Not Found" << 3;
         QTest::newRow("refused by receiver")
-            << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen";
+            << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen" << 1;
+        QTest::newRow("not HTTP") << "" << QByteArray("SSH-2.0-OpenSSH\r\n")
+                                  << "the receiver's answer is not valid HTTP" << 1;
         QTest::newRow("port out of range")
-            << "127.0.0.1:70000" << QByteArray() << "invalid receiver address";
-        QTest::newRow("no address") << "user@" << QByteArray() << "invalid receiver address";
+            << "127.0.0.1:70000" << QByteArray() << "invalid receiver address" << 0;
+        QTest::newRow("no address") << "user@" << QByteArray() << "invalid receiver address" << 0;
+        QTest::newRow("http:// typed") << "http://%1" << QByteArray()
+                                       << "invalid receiver address: type it without http://" << 0;
     }
 
     void failedSendSaysWhy()
@@ -313,10 +319,11 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QByteArray, answer);
         QFETCH(QString, reason);
+        QFETCH(int, requests);
         QVERIFY(openConfigured(300ms));
         m_receiver->script = {answer};
         if (!address.isEmpty())
-            field("Text1")->setText(address);
+            field("Text1")->setText(address.replace("%1", m_receiver->address()));
         widget<QPlainTextEdit>("Text5")->setPlainText("earlier");
 
         QTest::mouseClick(widget("Command10"), Qt::LeftButton);
@@ -328,8 +335,27 @@ private slots:
         QCOMPARE(box.buttons, QMessageBox::Ok);
         QCOMPARE(box.parent, m_form.get());
         QCOMPARE(log(), "earlier");
-        QCOMPARE(m_receiver->requests().size(), address.isEmpty() ? 1 : 0);
+        QCOMPARE(m_receiver->requests().size(), requests);
         QVERIFY(m_form->isVisible());
+    }
+
+    void pastedTextIsTakenWhole_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {"Text1", "Text3", "Text4", "Text2"})
+            QTest::newRow(name) << name;
+    }
+
+    void pastedTextIsTakenWhole()
+    {
+        QFETCH(QString, name);
+        QVERIFY(openConfigured());
+        QLineEdit *edit = field(name.toLatin1().constData());
+        edit->clear();
+        edit->setFocus();
+        QGuiApplication::clipboard()->setText(QString(102400, 'x'));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text().size(), 102400);
     }
 
     void secondClickWhilePendingSendsAgain()
@@ -448,6 +474,26 @@ private slots:
         QCOMPARE(field("Text1")->text(), "192.0.2.1:8080");
         QCOMPARE(field("Text3")->text(), "15");
         QCOMPARE(m_boxes->seen.size(), 1); // the start-up warning only
+    }
+
+    // A pipe in the settings file's place is no settings file: start-up and Save go on at once.
+    void pipeInTheSettingsFilesPlace()
+    {
+        FifoWatchdog pipe(iniPath());
+        QVERIFY(pipe.made());
+        QVERIFY(open());
+        QCOMPARE(m_boxes->texts(), QStringList{"Configuration file looks invalid, Save a new one"});
+        field("Text1")->setText("192.0.2.1");
+        field("Text3")->setText("10");
+        QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 2);
+        QCOMPARE(m_boxes->seen.last().text,
+                 "Settings not saved: " + QDir::toNativeSeparators(iniPath())
+                     + ": not a regular file");
+        QVERIFY(pipe.stop());
+        struct stat status = {};
+        QVERIFY(::stat(QFile::encodeName(iniPath()).constData(), &status) == 0
+                && S_ISFIFO(status.st_mode));
     }
 
     void loadAfterTheFileWasDeleted()

@@ -12,6 +12,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <limits>
+#include <type_traits>
+
 namespace {
 
 // The window is laid out in twips, 15 to a pixel at 96 dots per inch.
@@ -65,6 +68,9 @@ Field *field(const QString &name, const QRect &geometry, QLabel *label, QWidget 
 {
     auto *edit = new Field(window);
     edit->setObjectName(name);
+    // A pasted text is taken whole: the field sets no length limit of its own.
+    if constexpr (std::is_base_of_v<QLineEdit, Field>)
+        edit->setMaxLength(std::numeric_limits<int>::max());
     edit->setGeometry(geometry);
     setColour(edit, QPalette::Base, LightBlue);
     if (label)
@@ -84,10 +90,7 @@ button(const QString &name, const QString &text, const QRect &geometry, QWidget 
 
 } // namespace
 
-Form1::Form1(QNetworkAccessManager *network,
-             const QString &iniPath,
-             std::chrono::milliseconds transferTimeout,
-             QWidget *parent)
+Form1::Form1(const QString &iniPath, std::chrono::milliseconds transferTimeout, QWidget *parent)
     : QWidget(parent,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_iniPath(iniPath)
@@ -141,7 +144,7 @@ Form1::Form1(QNetworkAccessManager *network,
     Image1->setPixmap(QPixmap(QStringLiteral(":/receiver.png")));
     Image1->setGeometry(twips(1740, 240, 1950, 1305));
 
-    Inet1 = new Inet(network, transferTimeout, this);
+    Inet1 = new Inet(transferTimeout, this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
 
     setTabOrder(Text1, Command10);

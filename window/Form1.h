@@ -7,7 +7,6 @@
 class Inet;
 class QLabel;
 class QLineEdit;
-class QNetworkAccessManager;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -17,10 +16,9 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
-    Form1(QNetworkAccessManager *network,
-          const QString &iniPath,
-          std::chrono::milliseconds transferTimeout = std::chrono::seconds(60),
-          QWidget *parent = nullptr);
+    explicit Form1(const QString &iniPath,
+                   std::chrono::milliseconds transferTimeout = std::chrono::seconds(60),
+                   QWidget *parent = nullptr);
     ~Form1() override;
 
     // Fills the window from the settings file and dates the title; runs once, before the window

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "HttpExchange.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+// The four values that describe one message, as typed.
+struct Message
+{
+    QString address; // host[:port] or user:password@host[:port]
+    QString timeout; // passed on as typed
+    QString caption;
+    QString body;
+};
+
+// Receivers known to take the second-generation message call, by address as typed, each with the
+// session id it handed out (empty when it has no sessions). Kept in memory only.
+using SecondGenerationReceivers = QHash<QString, QString>;
+
+// Everything one press of Send says to the receiver. First the first-generation message request;
+// a receiver that lacks it (HTTP 404) is asked through the second-generation call instead, with a
+// session when it hands one out. The whole dialogue shares one time-out and ends in one outcome.
+class ReceiverDialogue : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Called once: an empty text when the receiver took the message, else why not.
+    using Done = std::function<void(const QString &failure)>;
+
+    // known must outlive the dialogue.
+    ReceiverDialogue(const Message &message,
+                     SecondGenerationReceivers &known,
+                     std::chrono::milliseconds timeout,
+                     QObject *parent = nullptr);
+
+    // Sends, once. done may come before this returns, when the address is not one a message can
+    // go to; destroying the dialogue before then abandons it and done is not called.
+    void start(Done done);
+
+private:
+    using Next = void (ReceiverDialogue::*)(const HttpAnswer &);
+
+    void
+    send(const QByteArray &method, const QByteArray &target, const QByteArray &form, Next next);
+    void sendFirstGeneration();
+    void judgeFirstGeneration(const HttpAnswer &answer);
+    void askForSession();
+    void takeSession(const HttpAnswer &answer);
+    void postMessage();
+    void judgeSecondGeneration(const HttpAnswer &answer);
+    void finish(const QString &failure);
+
+    Message m_message;
+    SecondGenerationReceivers &m_known;
+    std::chrono::milliseconds m_timeout;
+    Done m_done;
+    HttpRequest m_first;           // the first-generation request, and where every request goes
+    QString m_session;             // the second-generation session id, if any
+    bool m_remembered = false;     // the receiver was known to take the second-generation call
+    bool m_sessionRenewed = false; // a refused session was replaced once already
+    HttpExchange *m_exchange = nullptr;
+    QTimer m_timer;
+};
