@@ -8,7 +8,7 @@
 #include <chrono>
 #include <functional>
 
-// The window's transfer component: sends messages to receivers and tells whether each was taken.
+// The transfer component: sends messages to receivers and tells whether each was taken.
 // Sends never block; any number may be under way at once. It remembers, for as long as it lives,
 // which receivers take the second-generation message call.
 class Inet : public QObject

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpExchange.h"
+#include "Transfer.h"
 
 #include <QHash>
 #include <QObject>
@@ -9,15 +10,6 @@
 
 #include <chrono>
 #include <functional>
-
-// The four values that describe one message, as typed.
-struct Message
-{
-    QString address; // host[:port] or user:password@host[:port]
-    QString timeout; // passed on as typed
-    QString caption;
-    QString body;
-};
 
 // Receivers known to take the second-generation message call, by address as typed, each with the
 // session id it handed out (empty when it has no sessions). Kept in memory only.
@@ -31,8 +23,7 @@ class ReceiverDialogue : public QObject
     Q_OBJECT
 
 public:
-    // Called once: an empty text when the receiver took the message, else why not.
-    using Done = std::function<void(const QString &failure)>;
+    using Done = Transfer::Done;
 
     // known must outlive the dialogue.
     ReceiverDialogue(const Message &message,

@@ -1,12 +1,12 @@
 #include "SendToReceiver.h"
-#include "Inet.h"
+#include "InetOnDemand.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
 void SendToReceiver(const MessageFields &fields,
-                    Inet &inet,
+                    InetOnDemand &inet,
                     const std::function<void(const QString &)> &report)
 {
     const Message message{

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class Inet;
+class InetOnDemand;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -21,7 +21,7 @@ struct MessageFields
 // Sends the message the fields describe. When the receiver takes it, the body as it was sent is
 // added to the session log; when it doesn't, report gets the text to show the user.
 void SendToReceiver(const MessageFields &fields,
-                    Inet &inet,
+                    InetOnDemand &inet,
                     const std::function<void(const QString &)> &report);
 
 // Adds a body to the log: alone on an empty log, otherwise on a new line after what is there.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing Quillora needs on Debian 12, where it is missing.
+# Installs what building and testing Quillora needs on Debian 12, where it is missing, and the
+# further packages named as arguments.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev fonts-dejavu-core)
+packages=(cmake g++ make qt6-base-dev fonts-dejavu-core "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -45,9 +45,11 @@ private:
     }
 
     // Starts the window as the program does and waits until it has the keyboard.
-    bool open(std::chrono::milliseconds timeout = 10s, const QString &ini = {})
+    bool open(std::chrono::milliseconds timeout = 10s,
+              const QString &ini = {},
+              const QString &transferLibrary = QUILLORA_TRANSFER)
     {
-        m_form = std::make_unique<Form1>(ini.isEmpty() ? iniPath() : ini, timeout);
+        m_form = std::make_unique<Form1>(ini.isEmpty() ? iniPath() : ini, timeout, transferLibrary);
         m_form->StartUp();
         m_form->show();
         return QTest::qWaitForWindowActive(m_form.get());
@@ -337,6 +339,19 @@ private slots:
         QCOMPARE(log(), "earlier");
         QCOMPARE(m_receiver->requests().size(), requests);
         QVERIFY(m_form->isVisible());
+    }
+
+    void missingTransferLibrarySaysSo()
+    {
+        writeSettings("[Dreambox]\r\nIP=" + m_receiver->address().toUtf8() + "\r\n");
+        QVERIFY(open(10s, {}, m_dir->filePath("quillora-transfer")));
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 1);
+        QVERIFY2(m_boxes->seen.first().text.startsWith(
+                     "Message not delivered: Quillora's transfer library can't be loaded ("),
+                 qPrintable(m_boxes->seen.first().text));
+        QCOMPARE(log(), QString());
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     void pastedTextIsTakenWhole_data()

@@ -1,12 +1,14 @@
 #include "Form1.h"
-#include "Inet.h"
+#include "InetOnDemand.h"
 #include "SelectToEndLineEdit.h"
 #include "SendToReceiver.h"
 #include "SettingsCommands.h"
 #include "SystemMessage.h"
 
 #include <QDate>
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -23,23 +25,26 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
+// The window's own fonts are Windows bitmap fonts; elsewhere a plain sans face stands in. It is
+// chosen here, among the installed families, because a family that is missing sends the font
+// system looking for a fallback, which costs time at start.
+QString familyOr(const QString &family)
+{
+    static const QStringList installed = QFontDatabase::families();
+    if (installed.contains(family))
+        return family;
+    for (const char *standIn : {"DejaVu Sans", "Liberation Sans", "Arial", "Helvetica"})
+        if (installed.contains(QLatin1String(standIn)))
+            return QLatin1String(standIn);
+    return family;
+}
+
 QFont fontOf(const QString &family, qreal points, bool bold = false)
 {
-    QFont font(family);
+    QFont font(familyOr(family));
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
-}
-
-// The window's own fonts are Windows bitmap fonts; elsewhere a plain sans face stands in.
-void substituteMissingFonts()
-{
-    const QStringList sans = {QStringLiteral("DejaVu Sans"),
-                              QStringLiteral("Liberation Sans"),
-                              QStringLiteral("Arial"),
-                              QStringLiteral("Helvetica")};
-    QFont::insertSubstitutions(QStringLiteral("Small Fonts"), sans);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
 }
 
 const QColor Blue(0, 0, 255);
@@ -90,12 +95,14 @@ button(const QString &name, const QString &text, const QRect &geometry, QWidget 
 
 } // namespace
 
-Form1::Form1(const QString &iniPath, std::chrono::milliseconds transferTimeout, QWidget *parent)
+Form1::Form1(const QString &iniPath,
+             std::chrono::milliseconds transferTimeout,
+             const QString &transferLibrary,
+             QWidget *parent)
     : QWidget(parent,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_iniPath(iniPath)
 {
-    substituteMissingFonts();
     setObjectName(QStringLiteral("Form1"));
     // A tool window does not end the program when closed unless told to; this one is the program.
     setAttribute(Qt::WA_QuitOnClose);
@@ -141,10 +148,16 @@ Form1::Form1(const QString &iniPath, std::chrono::milliseconds transferTimeout, 
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/receiver.png")));
+    // The format is known: guessing it would load every image plugin just to rule it out.
+    QImageReader picture(QStringLiteral(":/receiver.png"), "png");
+    picture.setAutoDetectImageFormat(false);
+    Image1->setPixmap(QPixmap::fromImageReader(&picture));
     Image1->setGeometry(twips(1740, 240, 1950, 1305));
 
-    Inet1 = new Inet(transferTimeout, this);
+    Inet1 = new InetOnDemand(transferLibrary.isEmpty() ? InetOnDemand::libraryBesideProgram()
+                                                       : transferLibrary,
+                             transferTimeout,
+                             this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
 
     setTabOrder(Text1, Command10);
@@ -166,7 +179,8 @@ Form1::Form1(const QString &iniPath, std::chrono::milliseconds transferTimeout, 
     connect(Command1, &QPushButton::clicked, this, &Form1::SaveSettings);
     connect(Command2, &QPushButton::clicked, this, &Form1::LoadSettings);
     connect(Command3, &QPushButton::clicked, this, &QWidget::close);
-    connect(Inet1, &Inet::pendingCountChanged, this, [this](int count) { setBusy(count > 0); });
+    connect(
+        Inet1, &InetOnDemand::pendingCountChanged, this, [this](int count) { setBusy(count > 0); });
 }
 
 Form1::~Form1()

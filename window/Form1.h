@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-class Inet;
+class InetOnDemand;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -16,8 +16,10 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
+    // transferLibrary: where the network code lies; empty for beside the program.
     explicit Form1(const QString &iniPath,
                    std::chrono::milliseconds transferTimeout = std::chrono::seconds(60),
+                   const QString &transferLibrary = {},
                    QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -49,5 +51,5 @@ private:
     QLabel *Label6;         // caption of the session log
     QPlainTextEdit *Text5;  // session log: the body of every message sent
     QLabel *Image1;         // picture of the receiver
-    Inet *Inet1;            // sends the messages
+    InetOnDemand *Inet1;    // sends the messages
 };

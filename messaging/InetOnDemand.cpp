@@ -1,0 +1,51 @@
+#include "InetOnDemand.h"
+
+#include <QCoreApplication>
+#include <QLibrary>
+#include <QPointer>
+
+InetOnDemand::InetOnDemand(const QString &library,
+                           std::chrono::milliseconds timeout,
+                           QObject *parent)
+    : QObject(parent)
+    , m_library(library)
+    , m_timeout(timeout)
+{}
+
+// Closing the window abandons whatever is still under way, without telling anybody.
+InetOnDemand::~InetOnDemand() = default;
+
+QString InetOnDemand::libraryBesideProgram()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/quillora-transfer");
+}
+
+// Why the library can't be had, or empty once it is loaded.
+QString InetOnDemand::load()
+{
+    if (m_transfer)
+        return {};
+    QLibrary library(m_library);
+    const auto create
+        = reinterpret_cast<CreateTransfer>(library.resolve("quillora_create_transfer"));
+    if (!create)
+        return tr("Quillora's transfer library can't be loaded (%1)").arg(library.errorString());
+    m_transfer.reset(create(m_timeout.count()));
+    return {};
+}
+
+void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)
+{
+    if (const QString missing = load(); !missing.isEmpty())
+        return done(missing);
+    ++m_pending;
+    emit pendingCountChanged(m_pending);
+    m_transfer->Send(message,
+                     [this, context = QPointer<QObject>(context), done = std::move(done)](
+                         const QString &failure) {
+                         --m_pending;
+                         emit pendingCountChanged(m_pending);
+                         if (context)
+                             done(failure);
+                     });
+}
