@@ -112,8 +112,7 @@ void HttpExchange::parse()
                 finish({});
             return;
         case Stage::UntilClose:
-            if (!takeBody(m_buffer.size()))
-                return;
+            takeBody(m_buffer.size());
             return;
         case Stage::ChunkSize:
         case Stage::ChunkEnd:

@@ -25,13 +25,22 @@ int usageError(const QString &problem)
     return UsageError;
 }
 
-// The body from standard input: all of it, less one final line break.
-QString readBody()
+// A message is a few lines; an endless stream on standard input must not fill the memory.
+constexpr qint64 MaxInput = 1024 * 1024;
+
+// The body from standard input: all of it, less one final line break; nothing when it is longer
+// than any message.
+std::optional<QString> readBody()
 {
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
-        return {};
-    QByteArray text = in.readAll();
+        return QString();
+    QByteArray text;
+    for (QByteArray more; text.size() <= MaxInput; text += more)
+        if ((more = in.read(MaxInput + 1 - text.size())).isEmpty())
+            break;
+    if (text.size() > MaxInput)
+        return std::nullopt;
     if (text.endsWith('\n'))
         text.chop(text.endsWith("\r\n") ? 2 : 1);
     return QString::fromUtf8(text);
@@ -107,7 +116,10 @@ int main(int argc, char *argv[])
     if (words.isEmpty() || words == QStringList{QStringLiteral("-")}) {
         if (isatty(STDIN_FILENO))
             return usageError(QStringLiteral("no message: give it as words or on standard input"));
-        message.body = readBody();
+        const std::optional<QString> body = readBody();
+        if (!body)
+            return usageError(QStringLiteral("the message on standard input is longer than 1 MiB"));
+        message.body = *body;
     } else {
         message.body = words.join(QLatin1Char(' '));
     }

@@ -39,6 +39,9 @@ private slots:
             << QStringList{"-a", "ADDR", "E"} << QByteArray() << 1
             << "quillora-send: message not delivered: the receiver answered HTTP 401"
             << QStringList{};
+        QTest::newRow("endless input")
+            << QStringList{"-a", "ADDR"} << QByteArray(1024 * 1024 + 1, 'x') << 2
+            << "quillora-send: the message on standard input is longer" << QStringList{};
         QTest::newRow("no address") << QStringList{"Hi"} << QByteArray() << 2
                                     << "quillora-send: no receiver address" << QStringList{};
         QTest::newRow("unknown option") << QStringList{"-a", "ADDR", "--loud", "Hi"} << QByteArray()
