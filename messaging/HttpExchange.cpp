@@ -105,12 +105,6 @@ void HttpExchange::parse()
             if (!parseHead())
                 return;
             break;
-        case Stage::Length:
-            if (!takeBody(std::min<qint64>(m_remaining, m_buffer.size())))
-                return;
-            if (m_remaining == 0)
-                finish({});
-            return;
         case Stage::UntilClose:
             takeBody(m_buffer.size());
             return;
@@ -119,11 +113,12 @@ void HttpExchange::parse()
             if (!parseChunkLine())
                 return;
             break;
+        case Stage::Length:
         case Stage::ChunkData:
-            if (!takeBody(std::min<qint64>(m_remaining, m_buffer.size())))
+            if (!takeBody(std::min<qint64>(m_remaining, m_buffer.size())) || m_remaining > 0)
                 return;
-            if (m_remaining > 0)
-                return;
+            if (m_stage == Stage::Length)
+                return finish({});
             m_stage = Stage::ChunkEnd;
             break;
         case Stage::Finished:
