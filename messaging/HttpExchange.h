@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HttpAnswerParser.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -21,49 +23,42 @@ struct HttpRequest
     QByteArray body;
 };
 
-// What the receiver answered: status line and body (headers are not kept).
-struct HttpAnswer
+// How one exchange ended.
+struct HttpOutcome
 {
-    int status = 0;
-    QByteArray reason;
-    QByteArray body;
+    QString failure;         // empty when an answer came
+    HttpAnswer answer;       // the answer, when one came
+    bool unanswered = false; // the connection ended before a single byte of an answer
 };
 
 // Puts one request on the wire over a connection of its own (Connection: close) and reads the
 // answer. The request goes out once, whatever becomes of the connection: a receiver queues its
-// messages, so a request sent again would show the message again. No answer is kept beyond a
-// small, fixed size; a receiver's real answers are a few hundred bytes.
+// messages, so a request sent again would show the message again.
 class HttpExchange : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr qsizetype MaxHeadSize = 64 * 1024; // status line and headers
-    static constexpr qsizetype MaxBodySize = 64 * 1024;
-
-    // Called once: failure is empty when an answer came, and answer holds it.
-    using Done = std::function<void(const QString &failure, const HttpAnswer &answer)>;
+    using Done = std::function<void(const HttpOutcome &outcome)>;
 
     // Starts at once. done is called from the event loop, never from inside the constructor;
     // destroying the exchange before then abandons it and done is not called.
     HttpExchange(const HttpRequest &request, Done done, QObject *parent = nullptr);
+    ~HttpExchange() override;
+
+    // The request line as it goes on the wire, without its line end.
+    static QByteArray requestLine(const HttpRequest &request);
 
 private:
-    enum class Stage { Head, Length, UntilClose, ChunkSize, ChunkData, ChunkEnd, Finished };
-
     void receive();
     void closed();
-    void parse();
-    bool parseHead();
-    bool parseChunkLine();
-    bool takeBody(qsizetype count);
-    void finish(const QString &failure);
+    void finish();
+    bool endedInReset() const;
 
     QTcpSocket *m_socket;
     Done m_done;
-    QByteArray m_buffer; // received and not yet parsed
-    HttpAnswer m_answer;
-    Stage m_stage = Stage::Head;
-    qint64 m_remaining = 0;  // bytes still to come of the body (Length) or of the chunk
-    bool m_answered = false; // whether any byte of an answer came
+    HttpAnswerParser m_parser;
+    QString m_socketFailure; // why the connection failed, when it did
+    qintptr m_witness = -1;  // a second handle on the connection, to tell a close from a reset
+    bool m_finished = false;
 };

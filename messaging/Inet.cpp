@@ -18,6 +18,7 @@ Inet::~Inet()
 void Inet::Send(const Message &message, QObject *context, Done done)
 {
     auto *dialogue = new ReceiverDialogue(message, m_secondGeneration, m_timeout, this);
+    dialogue->setTrace(m_trace);
     m_pending.insert(dialogue);
     emit pendingCountChanged(pendingCount());
     dialogue->start([this, dialogue, context = QPointer<QObject>(context), done = std::move(done)](

@@ -27,6 +27,9 @@ public:
     // then; it may be called before Send returns when the address is not one to send to.
     void Send(const Message &message, QObject *context, Done done);
 
+    // Every dialogue from now on tells trace what it says to the receiver and what it hears.
+    void setTrace(ReceiverDialogue::Trace trace) { m_trace = std::move(trace); }
+
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
 
 signals:
@@ -35,5 +38,6 @@ signals:
 private:
     std::chrono::milliseconds m_timeout;
     SecondGenerationReceivers m_secondGeneration;
+    ReceiverDialogue::Trace m_trace;
     QSet<ReceiverDialogue *> m_pending;
 };

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <optional>
 #include <variant>
 
@@ -16,8 +17,13 @@ QString tr(const char *text)
     return QCoreApplication::translate("Inet", text);
 }
 
-QString statusFailure(const HttpAnswer &answer)
+QString statusFailure(const HttpAnswer &answer, const HttpRequest &request)
 {
+    if (answer.status == 401 && request.authorization.isEmpty())
+        return tr("the receiver wants a login, so type the address as user:password@%1")
+            .arg(QString::fromUtf8(request.hostHeader));
+    if (answer.status == 401)
+        return tr("the receiver refused the login");
     return tr("the receiver answered HTTP %1 %2")
         .arg(answer.status)
         .arg(QString::fromUtf8(answer.reason))
@@ -29,15 +35,45 @@ QByteArray formValue(const QString &text)
     return QUrl::toPercentEncoding(text);
 }
 
-// The text of the first element of that name in an XML answer, if there is one.
-std::optional<QString> xmlElement(const QByteArray &xml, QStringView name)
+// The text of each element of an XML answer, the first of each name; nothing when the answer is
+// not well-formed XML, since a reader stopped by an error has read only part of it.
+std::optional<QHash<QString, QString>> xmlElements(const QByteArray &xml)
 {
     QXmlStreamReader reader(xml);
+    QHash<QString, QString> elements;
+    QList<std::pair<QString, QString>> open; // names and texts of the elements being read
     while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == name)
-            return reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            open.append({reader.name().toString(), QString()});
+            break;
+        case QXmlStreamReader::Characters:
+            for (auto &element : open)
+                element.second += reader.text();
+            break;
+        case QXmlStreamReader::EndElement:
+            if (!open.isEmpty()) {
+                const auto [name, text] = open.takeLast();
+                if (!elements.contains(name))
+                    elements.insert(name, text.trimmed());
+            }
+            break;
+        default:
+            break;
+        }
     }
-    return std::nullopt;
+    if (reader.hasError())
+        return std::nullopt;
+    return elements;
+}
+
+// A first-generation request this long may be more than a second-generation receiver's web server
+// reads; it then answers with an error or drops the connection instead of saying 404.
+constexpr qsizetype LongRequestLine = 8 * 1024;
+
+bool refusesLongRequests(int status)
+{
+    return status == 400 || status == 414 || status == 431;
 }
 
 } // namespace
@@ -61,8 +97,13 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
 void ReceiverDialogue::start(Done done)
 {
     m_done = std::move(done);
+    // Spaces around the address are a slip of the keyboard, not part of it.
+    const QString address = m_message.address.trimmed();
+    if (const QString problem = AddressProblem(address);
+        !problem.isEmpty() && !address.contains(QLatin1String("://")))
+        return finish(problem);
     auto request = RequestForUrl(
-        ComposeMessageUrl(m_message.address, m_message.timeout, m_message.caption, m_message.body));
+        ComposeMessageUrl(address, m_message.timeout, m_message.caption, m_message.body));
     if (const QString *invalid = std::get_if<QString>(&request))
         return finish(*invalid);
     m_first = std::get<HttpRequest>(std::move(request));
@@ -86,14 +127,24 @@ void ReceiverDialogue::send(const QByteArray &method,
     request.body = form;
     if (!form.isEmpty())
         request.contentType = "application/x-www-form-urlencoded";
+    const QString peer = QString::fromUtf8(request.hostHeader);
+    trace(QStringLiteral("> %1 (to %2)")
+              .arg(QString::fromUtf8(HttpExchange::requestLine(request)), peer));
     m_exchange = new HttpExchange(
         request,
-        [this, next](const QString &failure, const HttpAnswer &answer) {
+        [this, next, peer](const HttpOutcome &outcome) {
             m_exchange->deleteLater();
             m_exchange = nullptr;
-            if (!failure.isEmpty())
-                return finish(failure);
-            (this->*next)(answer);
+            if (!outcome.failure.isEmpty()) {
+                trace(QStringLiteral("< %1 (from %2)").arg(outcome.failure, peer));
+                if (next == &ReceiverDialogue::judgeFirstGeneration && outcome.unanswered
+                    && isLongRequest())
+                    return askForSession();
+                return finish(outcome.failure);
+            }
+            trace(QStringLiteral("< %1 (from %2)")
+                      .arg(QString::fromUtf8(outcome.answer.statusLine), peer));
+            (this->*next)(outcome.answer);
         },
         this);
 }
@@ -105,10 +156,11 @@ void ReceiverDialogue::sendFirstGeneration()
 
 void ReceiverDialogue::judgeFirstGeneration(const HttpAnswer &answer)
 {
-    if (answer.status == 404) // no such call: a second-generation receiver
+    if (answer.status == 404 // no such call: a second-generation receiver
+        || (refusesLongRequests(answer.status) && isLongRequest()))
         return askForSession();
     if (answer.status < 200 || answer.status > 299)
-        return finish(statusFailure(answer));
+        return finish(statusFailure(answer, m_first));
     // A receiver that refuses a message still answers 200, with a text that starts "E:".
     if (answer.body.startsWith("E:"))
         return finish(QString::fromUtf8(answer.body).trimmed());
@@ -123,7 +175,9 @@ void ReceiverDialogue::askForSession()
 void ReceiverDialogue::takeSession(const HttpAnswer &answer)
 {
     // Web interfaces without sessions answer 404; the message then goes without one.
-    m_session = answer.status == 200 ? xmlElement(answer.body, u"e2sessionid").value_or(QString())
+    m_session = answer.status == 200 ? xmlElements(answer.body)
+                                           .value_or(QHash<QString, QString>{})
+                                           .value(QStringLiteral("e2sessionid"))
                                      : QString();
     postMessage();
 }
@@ -133,8 +187,10 @@ void ReceiverDialogue::postMessage()
     const QString text = m_message.caption.isEmpty()
                              ? m_message.body
                              : m_message.caption + QLatin1Char('\n') + m_message.body;
-    // type 1 is an information box; 0 would wait for a yes or no on the TV.
-    QByteArray form = "text=" + formValue(text) + "&type=1&timeout=" + formValue(m_message.timeout);
+    // type 0 would wait for a yes or no on the TV, so it is never sent.
+    const int type = std::clamp(m_message.type, 1, 3);
+    QByteArray form = "text=" + formValue(text) + "&type=" + QByteArray::number(type)
+                      + "&timeout=" + formValue(m_message.timeout);
     if (!m_session.isEmpty())
         form += "&sessionid=" + formValue(m_session);
     send("POST", "/web/message", form, &ReceiverDialogue::judgeSecondGeneration);
@@ -152,18 +208,31 @@ void ReceiverDialogue::judgeSecondGeneration(const HttpAnswer &answer)
         m_session.clear();
         return sendFirstGeneration();
     }
-    const auto state = answer.status == 200 ? xmlElement(answer.body, u"e2state") : std::nullopt;
-    if (!state) {
-        if (answer.status < 200 || answer.status > 299)
-            return finish(statusFailure(answer));
+    if (answer.status < 200 || answer.status > 299)
+        return finish(statusFailure(answer, m_first));
+    const auto elements = answer.status == 200 ? xmlElements(answer.body) : std::nullopt;
+    if (!elements || !elements->contains(QStringLiteral("e2state")))
         return finish(tr("the receiver's answer to the message is not understood"));
-    }
+    const QString state = elements->value(QStringLiteral("e2state"));
+    trace(
+        QStringLiteral("< e2state %1 (from %2)").arg(state, QString::fromUtf8(m_first.hostHeader)));
     m_known.insert(m_message.address, m_session);
     // Judged by the state alone: the text that goes with it is translated on the receiver.
-    if (state->compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+    if (state.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
         return finish({});
-    const QString why = xmlElement(answer.body, u"e2statetext").value_or(QString());
+    const QString why = elements->value(QStringLiteral("e2statetext"));
     finish(why.isEmpty() ? tr("the receiver refused the message") : why);
+}
+
+bool ReceiverDialogue::isLongRequest() const
+{
+    return HttpExchange::requestLine(m_first).size() > LongRequestLine;
+}
+
+void ReceiverDialogue::trace(const QString &line) const
+{
+    if (m_trace)
+        m_trace(line);
 }
 
 void ReceiverDialogue::finish(const QString &failure)

@@ -24,6 +24,8 @@ class ReceiverDialogue : public QObject
 
 public:
     using Done = Transfer::Done;
+    // Told each request line and each answer's status line, for whoever wants to see them.
+    using Trace = std::function<void(const QString &line)>;
 
     // known must outlive the dialogue.
     ReceiverDialogue(const Message &message,
@@ -34,6 +36,8 @@ public:
     // Sends, once. done may come before this returns, when the address is not one a message can
     // go to; destroying the dialogue before then abandons it and done is not called.
     void start(Done done);
+
+    void setTrace(Trace trace) { m_trace = std::move(trace); }
 
 private:
     using Next = void (ReceiverDialogue::*)(const HttpAnswer &);
@@ -47,11 +51,14 @@ private:
     void postMessage();
     void judgeSecondGeneration(const HttpAnswer &answer);
     void finish(const QString &failure);
+    bool isLongRequest() const;
+    void trace(const QString &line) const;
 
     Message m_message;
     SecondGenerationReceivers &m_known;
     std::chrono::milliseconds m_timeout;
     Done m_done;
+    Trace m_trace;
     HttpRequest m_first;           // the first-generation request, and where every request goes
     QString m_session;             // the second-generation session id, if any
     bool m_remembered = false;     // the receiver was known to take the second-generation call

@@ -11,6 +11,7 @@ struct Message
     QString timeout; // passed on as typed
     QString caption;
     QString body;
+    int type = 1; // the second generation's box: 1 information, 2 warning, 3 error
 };
 
 // The transfer as the window reaches it inside the transfer library, which the window loads on

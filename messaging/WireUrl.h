@@ -19,3 +19,7 @@ QByteArray EncodeUrlForWire(const QString &url);
 // The GET request for a message URL as typed, or why no request can go to that address. A
 // "user:password@" in front of the host becomes an HTTP Basic login.
 std::variant<HttpRequest, QString> RequestForUrl(const QString &url);
+
+// What is wrong with an address as typed (without the spaces around it), in words, or empty when
+// nothing is: a space, a missing host, a port outside 1 to 65535, a character no host name holds.
+QString AddressProblem(const QString &address);

@@ -5,6 +5,7 @@
 ReceiverSim::ReceiverSim(Firmware firmware, QObject *parent)
     : QTcpServer(parent)
     , m_firmware(firmware)
+    , m_maxLine(firmware == Firmware::First ? 0 : 16 * 1024)
 {}
 
 void ReceiverSim::requireLogin(const QString &user, const QString &password)
@@ -45,6 +46,11 @@ void ReceiverSim::incomingConnection(qintptr socketDescriptor)
     connect(
         socket, &QTcpSocket::readyRead, socket, [this, socket, pending = QByteArray()]() mutable {
             pending += socket->readAll();
+            const qsizetype lineEnd = pending.indexOf("\r\n");
+            if (m_maxLine > 0 && (lineEnd < 0 ? pending.size() : lineEnd) > m_maxLine) {
+                socket->abort();
+                return;
+            }
             // One connection may carry several requests, each with a body of Content-Length.
             for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
                 const qsizetype size = end + 4 + header(pending, "Content-Length").toLongLong();

@@ -26,6 +26,10 @@ public:
 
     void requireLogin(const QString &user, const QString &password);
 
+    // A request line longer than this (0: no limit) is not read: the connection is dropped
+    // without an answer, as the web server of second-generation receivers does past 16 KiB.
+    void setMaxLine(qsizetype bytes) { m_maxLine = bytes; }
+
     // Session ids handed out so far stop being valid, as after the receiver's session expired.
     void expireSessions() { m_sessions.clear(); }
 
@@ -67,5 +71,6 @@ private:
     QByteArray m_login;       // "user:password", or empty when none is needed
     QSet<QString> m_sessions; // ids handed out and still valid
     int m_sessionCount = 0;
+    qsizetype m_maxLine = 0;
     QList<QByteArray> m_requests;
 };

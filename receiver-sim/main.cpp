@@ -1,5 +1,6 @@
 // Plays the receiver on this machine, so Quillora can be tried without one:
 //   quillora-receiver-sim 8080 [--firmware first|openwebif|maker] [--user NAME --password SECRET]
+//                              [--max-line BYTES]
 // then send to 127.0.0.1:8080 (or NAME:SECRET@127.0.0.1:8080).
 #include "ReceiverSim.h"
 
@@ -45,7 +46,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption password(QStringLiteral("password"),
                                       QStringLiteral("Demand this password."),
                                       QStringLiteral("secret"));
-    parser.addOptions({firmware, user, password});
+    const QCommandLineOption maxLine(
+        QStringLiteral("max-line"),
+        QStringLiteral("Drop the connection of a request line longer than this, as the web server "
+                       "of second-generation receivers does (default 16384 for openwebif and "
+                       "maker, none for first)."),
+        QStringLiteral("bytes"));
+    parser.addOptions({firmware, user, password, maxLine});
     parser.process(application);
 
     QTextStream out(stdout);
@@ -66,6 +73,14 @@ int main(int argc, char *argv[])
     const bool login = parser.isSet(user) || parser.isSet(password);
     if (login)
         receiver.requireLogin(parser.value(user), parser.value(password));
+    if (parser.isSet(maxLine)) {
+        const qsizetype bytes = parser.value(maxLine).toLongLong(&isNumber);
+        if (!isNumber || bytes < 0) {
+            err << "--max-line wants a number of bytes (0 for no limit)." << Qt::endl;
+            return 2;
+        }
+        receiver.setMaxLine(bytes);
+    }
     if (!receiver.listen(QHostAddress::LocalHost, port)) {
         err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
         return 1;
@@ -86,8 +101,8 @@ int main(int argc, char *argv[])
                          static const QHash<QString, QString> boxes
                              = {{QStringLiteral("0"), QStringLiteral("yes/no question")},
                                 {QStringLiteral("1"), QStringLiteral("information")},
-                                {QStringLiteral("2"), QStringLiteral("message")},
-                                {QStringLiteral("3"), QStringLiteral("attention")}};
+                                {QStringLiteral("2"), QStringLiteral("warning")},
+                                {QStringLiteral("3"), QStringLiteral("error")}};
                          out << "box:     " << boxes.value(type, QStringLiteral("type ") + type)
                              << "\ntimeout: " << timeout << "\ntext:\n"
                              << text << "\n"

@@ -82,6 +82,8 @@ QString WriteIniEntry(const QString &iniPath,
     // is not replaced, and neither is anything in its place that is not a regular file.
     QFile current(iniPath);
     QByteArray content;
+    if (const QFileInfo info(iniPath); info.isFile() && !info.isWritable())
+        return QCoreApplication::translate("Module1", "the file is read-only");
     if (QFileInfo::exists(iniPath)) {
         if (const QString why = openForReading(current); !why.isEmpty())
             return why;
@@ -90,10 +92,10 @@ QString WriteIniEntry(const QString &iniPath,
             return current.errorString();
         current.close();
     }
-    if (!ProfileFile::canRewrite(content))
-        return QCoreApplication::translate("Module1", "the file is not valid UTF-16 text");
-
-    const QByteArray updated = ProfileFile::writeEntry(content, section, key, value);
+    const auto written = ProfileFile::writeEntry(content, section, key, value);
+    if (const QString *why = std::get_if<QString>(&written))
+        return *why;
+    const QByteArray &updated = std::get<QByteArray>(written);
     // Unbuffered, so that a write the disk cuts short is seen here rather than lost in a flush
     // that reports the part it managed as success; writing on makes the system say why.
     QSaveFile file(iniPath);

@@ -1,18 +1,64 @@
 #include "ProfileFile.h"
+#include "CodePage.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <array>
+#include <algorithm>
 #include <optional>
 
 namespace {
 
 constexpr qsizetype MaxValueLength = 254;
 
+// How the file's text is written. A UTF-16 file is handled as UTF-8 in between, so that the line
+// rules below work on bytes alike for every file.
+enum class Encoding { Utf8, Utf16LE, Utf16BE, EightBit };
+
+// UTF-16 by its byte-order mark (Notepad's "Unicode"), then UTF-8 when the bytes are valid
+// UTF-8, else the 8-bit code page. A file of plain ASCII is either; new text in it goes in the
+// system's own way.
+Encoding encodingOf(const QByteArray &content)
+{
+    if (content.startsWith("\xff\xfe"))
+        return Encoding::Utf16LE;
+    if (content.startsWith("\xfe\xff"))
+        return Encoding::Utf16BE;
+    if (std::all_of(content.begin(), content.end(), [](char c) { return c >= 0; }))
+        return CodePage::newTextIsUtf8() ? Encoding::Utf8 : Encoding::EightBit;
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    (void)QString(decoder(content));
+    return decoder.hasError() ? Encoding::EightBit : Encoding::Utf8;
+}
+
+bool isUtf16(Encoding encoding)
+{
+    return encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE;
+}
+
+QStringConverter::Encoding converterOf(Encoding encoding)
+{
+    return encoding == Encoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+}
+
+// A UTF-16 file's text as UTF-8 without the mark, and back.
+QByteArray fromUtf16(const QByteArray &content, Encoding encoding)
+{
+    QStringDecoder decoder(converterOf(encoding));
+    return QString(decoder(content)).toUtf8();
+}
+
+QByteArray toUtf16(const QByteArray &utf8, Encoding encoding)
+{
+    QStringEncoder encoder(converterOf(encoding), QStringConverter::Flag::WriteBom);
+    return encoder(QString::fromUtf8(utf8));
+}
+
 // Where one line of the file lies: [begin, end) without its line end; next is where the
-// following line starts.
+// following line starts. Lines end in CR LF, LF or a CR alone, as the Windows profile reader
+// takes them.
 struct Line
 {
     qsizetype begin;
@@ -25,58 +71,53 @@ QList<Line> splitLines(const QByteArray &content)
     QList<Line> lines;
     qsizetype begin = 0;
     while (begin < content.size()) {
-        const qsizetype newline = content.indexOf('\n', begin);
-        if (newline < 0) {
-            lines.append({begin, content.size(), content.size()});
-            break;
-        }
-        const qsizetype end
-            = newline > begin && content[newline - 1] == '\r' ? newline - 1 : newline;
-        lines.append({begin, end, newline + 1});
-        begin = newline + 1;
+        qsizetype end = begin;
+        while (end < content.size() && content[end] != '\n' && content[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (next < content.size())
+            next += content.mid(end, 2) == "\r\n" ? 2 : 1;
+        lines.append({begin, end, next});
+        begin = next;
     }
     return lines;
 }
 
-// The characters a Western Windows machine writes for the bytes 0x80 to 0x9f; the bytes
-// above are the same in Latin-1.
-constexpr std::array<char16_t, 32> windows1252High
-    = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-       0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-       0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
-
-QString fromWindows1252(QByteArrayView bytes)
+QByteArray lineEndOf(const QByteArray &content)
 {
-    QString text;
-    text.reserve(bytes.size());
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        text += c >= 0x80 && c < 0xa0 ? QChar(windows1252High[c - 0x80]) : QChar(c);
-    }
-    return text;
+    const qsizetype newline = content.indexOf('\n');
+    const qsizetype cr = content.indexOf('\r');
+    if (cr >= 0 && (newline < 0 || cr < newline))
+        return content.mid(cr, 2) == "\r\n" ? "\r\n" : "\r";
+    if (newline >= 0)
+        return "\n";
+#ifdef Q_OS_WIN
+    return "\r\n";
+#else
+    return "\n";
+#endif
 }
 
-// The file is text in the system's 8-bit code page; a line that is not valid in it was written
-// by a Windows machine in its own code page.
-QString decodeLine(QByteArrayView bytes)
+// The text files hold in between: UTF-8 (UTF-16 files included) or the 8-bit code page.
+QString decodeText(QByteArrayView bytes, Encoding encoding)
 {
-    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
-    const QString text = decoder(bytes);
-    return decoder.hasError() ? fromWindows1252(bytes) : text;
+    return encoding == Encoding::EightBit ? CodePage::decode(bytes) : QString::fromUtf8(bytes);
 }
 
-QByteArray encodeText(const QString &text)
+std::optional<QByteArray> encodeText(const QString &text, Encoding encoding)
 {
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder(text);
+    return encoding == Encoding::EightBit ? CodePage::encode(text) : text.toUtf8();
 }
 
-QString lineText(const QByteArray &content, const Line &line, bool first)
+// A line's text as the profile reader sees it: a NUL ends it.
+QString lineText(const QByteArray &content, const Line &line, bool first, Encoding encoding)
 {
     QByteArrayView bytes(content.constData() + line.begin, line.end - line.begin);
     if (first && bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.sliced(3);
-    return decodeLine(bytes).trimmed();
+    if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0)
+        bytes.truncate(nul);
+    return decodeText(bytes, encoding).trimmed();
 }
 
 bool sameName(QStringView a, QStringView b)
@@ -110,12 +151,13 @@ struct Place
 
 Place findEntry(const QByteArray &content,
                 const QList<Line> &lines,
+                Encoding encoding,
                 const QString &section,
                 const QString &key)
 {
     Place place;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString text = lineText(content, lines[i], i == 0);
+        const QString text = lineText(content, lines[i], i == 0, encoding);
         if (const auto name = sectionName(text)) {
             if (place.section >= 0)
                 break;
@@ -143,19 +185,6 @@ QString unquoted(const QString &value)
     return value;
 }
 
-QByteArray lineEndOf(const QByteArray &content)
-{
-    if (content.contains("\r\n"))
-        return "\r\n";
-    if (content.contains('\n'))
-        return "\n";
-#ifdef Q_OS_WIN
-    return "\r\n";
-#else
-    return "\n";
-#endif
-}
-
 QString singleLine(QString value)
 {
     value.replace(QLatin1String("\r\n"), QLatin1String(" "));
@@ -164,50 +193,41 @@ QString singleLine(QString value)
     return value;
 }
 
-// Windows Notepad saves a "Unicode" file as UTF-16 with a byte-order mark, and the Windows profile
-// functions read and write such a file in UTF-16 throughout.
-std::optional<QStringConverter::Encoding> utf16Of(const QByteArray &content)
-{
-    if (content.startsWith("\xff\xfe"))
-        return QStringConverter::Utf16LE;
-    if (content.startsWith("\xfe\xff"))
-        return QStringConverter::Utf16BE;
-    return std::nullopt;
-}
-
-// A UTF-16 file's text as UTF-8 without the mark, for the line rules that work on bytes.
-QByteArray fromUtf16(const QByteArray &content, QStringConverter::Encoding encoding)
-{
-    QStringDecoder decoder(encoding);
-    return QString(decoder(content)).toUtf8();
-}
-
-QByteArray toUtf16(const QByteArray &utf8, QStringConverter::Encoding encoding)
-{
-    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
-    return encoder(QString::fromUtf8(utf8));
-}
-
-QString readEntryIn(const QByteArray &content, const QString &section, const QString &key)
+QString readEntryIn(const QByteArray &content,
+                    Encoding encoding,
+                    const QString &section,
+                    const QString &key)
 {
     const QList<Line> lines = splitLines(content);
-    const Place place = findEntry(content, lines, section, key);
+    const Place place = findEntry(content, lines, encoding, section, key);
     if (place.key < 0)
         return {};
-    const QString text = lineText(content, lines[place.key], place.key == 0);
+    const QString text = lineText(content, lines[place.key], place.key == 0, encoding);
     const QString value = unquoted(text.mid(text.indexOf(QLatin1Char('=')) + 1).trimmed());
     return value.left(MaxValueLength);
 }
 
-QByteArray writeEntryIn(const QByteArray &content,
-                        const QString &section,
-                        const QString &key,
-                        const QString &value)
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Module1", text);
+}
+
+std::variant<QByteArray, QString> writeEntryIn(const QByteArray &content,
+                                               Encoding encoding,
+                                               const QString &section,
+                                               const QString &key,
+                                               const QString &value)
 {
     const QByteArray eol = lineEndOf(content);
-    const QByteArray encodedValue = encodeText(singleLine(value));
+    const auto encodedValue = encodeText(singleLine(value), encoding);
+    const auto encodedKey = encodeText(key, encoding);
+    const auto encodedSection = encodeText(section, encoding);
+    if (!encodedValue || !encodedKey || !encodedSection)
+        return tr("the file is written in %1, which has no place for some of the characters "
+                  "of \"%2\"")
+            .arg(CodePage::name(), value);
     const QList<Line> lines = splitLines(content);
-    const Place place = findEntry(content, lines, section, key);
+    const Place place = findEntry(content, lines, encoding, section, key);
     QByteArray result = content;
 
     if (place.key >= 0) {
@@ -216,10 +236,10 @@ QByteArray writeEntryIn(const QByteArray &content,
         qsizetype valueStart = content.indexOf('=', line.begin) + 1;
         while (valueStart < line.end && (content[valueStart] == ' ' || content[valueStart] == '\t'))
             ++valueStart;
-        return result.replace(valueStart, line.end - valueStart, encodedValue);
+        return result.replace(valueStart, line.end - valueStart, *encodedValue);
     }
 
-    const QByteArray entry = encodeText(key) + '=' + encodedValue;
+    const QByteArray entry = *encodedKey + '=' + *encodedValue;
     if (place.section >= 0) {
         const Line &last = lines[place.sectionLast];
         if (last.next == last.end) // the file's last line, without a line end
@@ -227,9 +247,9 @@ QByteArray writeEntryIn(const QByteArray &content,
         return result.insert(last.next, entry + eol);
     }
 
-    if (!result.isEmpty() && !result.endsWith('\n'))
+    if (!result.isEmpty() && !result.endsWith('\n') && !result.endsWith('\r'))
         result += eol;
-    return result + '[' + encodeText(section) + ']' + eol + entry + eol;
+    return result + '[' + *encodedSection + ']' + eol + entry + eol;
 }
 
 } // namespace
@@ -238,25 +258,40 @@ namespace ProfileFile {
 
 QString readEntry(const QByteArray &content, const QString &section, const QString &key)
 {
-    if (const auto utf16 = utf16Of(content))
-        return readEntryIn(fromUtf16(content, *utf16), section, key);
-    return readEntryIn(content, section, key);
+    const Encoding encoding = encodingOf(content);
+    if (isUtf16(encoding))
+        return readEntryIn(fromUtf16(content, encoding), Encoding::Utf8, section, key);
+    return readEntryIn(content, encoding, section, key);
 }
 
-QByteArray writeEntry(const QByteArray &content,
-                      const QString &section,
-                      const QString &key,
-                      const QString &value)
+std::variant<QByteArray, QString> writeEntry(const QByteArray &content,
+                                             const QString &section,
+                                             const QString &key,
+                                             const QString &value)
 {
-    if (const auto utf16 = utf16Of(content))
-        return toUtf16(writeEntryIn(fromUtf16(content, *utf16), section, key, value), *utf16);
-    return writeEntryIn(content, section, key, value);
-}
-
-bool canRewrite(const QByteArray &content)
-{
-    const auto utf16 = utf16Of(content);
-    return !utf16 || toUtf16(fromUtf16(content, *utf16), *utf16) == content;
+    const Encoding encoding = encodingOf(content);
+    if (isUtf16(encoding)) {
+        // Rewriting is only safe when the file's text survives the round trip through UTF-8.
+        const QByteArray text = fromUtf16(content, encoding);
+        if (toUtf16(text, encoding) != content)
+            return tr("the file is not valid UTF-16 text");
+        auto written = writeEntryIn(text, Encoding::Utf8, section, key, value);
+        if (auto *bytes = std::get_if<QByteArray>(&written))
+            *bytes = toUtf16(*bytes, encoding);
+        return written;
+    }
+    auto written = writeEntryIn(content, encoding, section, key, value);
+    // The file must read back in the encoding it was written in: 8-bit text that happens to
+    // form valid UTF-8 would not.
+    const QString expected = readEntryIn("[s]\nk=" + singleLine(value).toUtf8(),
+                                         Encoding::Utf8,
+                                         QStringLiteral("s"),
+                                         QStringLiteral("k"));
+    if (const auto *bytes = std::get_if<QByteArray>(&written);
+        bytes && readEntry(*bytes, section, key) != expected)
+        return tr("the file is written in %1, and \"%2\" would make it read as another encoding")
+            .arg(CodePage::name(), value);
+    return written;
 }
 
 } // namespace ProfileFile

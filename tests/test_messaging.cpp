@@ -1,4 +1,5 @@
 #include "FakeReceiver.h"
+#include "HttpAnswerParser.h"
 #include "Inet.h"
 #include "MessageUrl.h"
 #include "WireUrl.h"
@@ -185,19 +186,23 @@ private slots:
     void wrongOrMissingLoginIsReported_data()
     {
         QTest::addColumn<QString>("login");
-        QTest::newRow("none") << QString();
-        QTest::newRow("wrong password") << "root:nope@";
+        QTest::addColumn<QString>("failure"); // %1: the receiver's host and port
+        QTest::newRow("none") << QString()
+                              << "the receiver wants a login, so type the address as "
+                                 "user:password@%1";
+        QTest::newRow("wrong password") << "root:nope@"
+                                        << "the receiver refused the login";
     }
 
     // One request per press: a wrong login is not sent again after the challenge.
     void wrongOrMissingLoginIsReported()
     {
         QFETCH(QString, login);
+        QFETCH(QString, failure);
         FakeReceiver receiver;
         receiver.requireLogin("root", "pw");
         Inet inet(10s);
-        QCOMPARE(send(inet, login + receiver.address()),
-                 "the receiver answered HTTP 401 Unauthorized");
+        QCOMPARE(send(inet, login + receiver.address()), failure.arg(receiver.address()));
         QCOMPARE(receiver.requests().size(), 1);
     }
 
@@ -244,6 +249,10 @@ private slots:
             "HTTP/1.1 200 OK\r\nContent-",
             Then::Reset,
             "the connection closed before the receiver's answer was complete");
+        row("reset during a body that runs until the close",
+            "HTTP/1.1 200 OK\r\n\r\nE: refused",
+            Then::Reset,
+            "the connection closed before the receiver's answer was complete");
         row("body cut short",
             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n+ok",
             Then::Close,
@@ -280,6 +289,177 @@ private slots:
         QCOMPARE(receiver.requests().size(), 1);
     }
 
+    void answerParser_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("end");     // how the connection ends: close, reset or open
+        QTest::addColumn<QString>("verdict"); // "200 body" when complete, else the failure
+        const QString notHttp = "the receiver's answer is not valid HTTP";
+        const QString notUnderstood = "the receiver's answer is not understood";
+        const QString incomplete
+            = "the connection closed before the receiver's answer was complete";
+        const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+        const auto row = [](const char *name,
+                            const QByteArray &answer,
+                            const char *end,
+                            const QString &verdict) {
+            QTest::newRow(name) << answer << QString(end) << verdict;
+        };
+        row("length", ok + "Content-Length: 3\r\n\r\n+ok", "open", "200 +ok");
+        row("bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 3\n\n+ok", "open", "200 +ok");
+        row("no reason phrase", "HTTP/1.1 200\r\nContent-Length: 0\r\n\r\n", "open", "200 ");
+        row("until close", ok + "\r\nE: refused", "close", "200 E: refused");
+        row("until close, reset", ok + "\r\nE: refused", "reset", incomplete);
+        row("until close, reset before the body", ok + "\r\n", "reset", incomplete);
+        row("folded line joins the field above",
+            ok + "Content-Length: 10\r\nX-A: b\r\n Content-Length: 0\r\n\r\nE: refused",
+            "open",
+            "200 E: refused");
+        row("folded length is no length of its own",
+            ok + "X-A: b\r\n\tContent-Length: 9999999\r\nContent-Length: 3\r\n\r\n+ok",
+            "open",
+            "200 +ok");
+        row("fold before any field", ok + " X: y\r\nContent-Length: 0\r\n\r\n", "open", notHttp);
+        row("two different lengths",
+            ok + "Content-Length: 10\r\nContent-Length: 0\r\n\r\nE: refused",
+            "open",
+            notHttp);
+        row("the same length twice", ok + "Content-Length: 3, 3\r\n\r\n+ok", "open", "200 +ok");
+        row("length with leading zeros",
+            ok + "Content-Length: 0000000003\r\n\r\n+ok",
+            "open",
+            "200 +ok");
+        row("empty length", ok + "Content-Length:\r\n\r\n", "open", notHttp);
+        row("length not a number", ok + "Content-Length: 3x\r\n\r\n+ok", "open", notHttp);
+        row("coding with a length",
+            ok + "Transfer-Encoding: chunked, gzip\r\nContent-Length: 0\r\n\r\nE: refused",
+            "close",
+            notUnderstood);
+        row("coding that ends in chunked",
+            ok + "Transfer-Encoding: notchunked\r\n\r\nE: x",
+            "close",
+            notUnderstood);
+        row("gzip", ok + "Transfer-Encoding: gzip\r\n\r\nxx", "close", notUnderstood);
+        row("chunked twice",
+            ok + "Transfer-Encoding: chunked, chunked\r\n\r\n0\r\n\r\n",
+            "open",
+            notHttp);
+        row("coding in HTTP/1.0",
+            "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+            "open",
+            notHttp);
+        const QByteArray chunked = ok + "Transfer-Encoding: Chunked\r\nContent-Length: 1\r\n\r\n";
+        row("chunks", chunked + "3;x=1\r\nE: \r\n2 ;y\r\nno\r\n0\r\n\r\n", "open", "200 E: no");
+        row("trailers", chunked + "3\r\n+ok\r\n0\r\nX: y\r\n\r\n", "open", "200 +ok");
+        row("last chunk without its final CRLF",
+            chunked + "3\r\n+ok\r\n0\r\n",
+            "close",
+            incomplete);
+        row("chunk size 0x3", chunked + "0x3\r\n+ok\r\n0\r\n\r\n", "open", notHttp);
+        row("chunk size +3", chunked + "+3\r\n+ok\r\n0\r\n\r\n", "open", notHttp);
+        row("chunk size -0", chunked + "-0\r\n\r\n", "open", notHttp);
+        row("chunk size with a space", chunked + "3 \r\n+ok\r\n0\r\n\r\n", "open", notHttp);
+        row("chunk without its CRLF", chunked + "3\r\n+okX0\r\n\r\n", "open", notHttp);
+        row("version HTTP/1.1x", "HTTP/1.1x 200 OK\r\n\r\n", "close", notHttp);
+        row("version HTTP/2", "HTTP/2 200 OK\r\n\r\n", "close", notHttp);
+        row("bare CR in the head", ok + "X: a\rb\r\nContent-Length: 0\r\n\r\n", "open", notHttp);
+        row("space before the colon", ok + "Content-Length : 0\r\n\r\n", "open", notHttp);
+        row("line without a colon", ok + "Content-Length 0\r\n\r\n", "open", notHttp);
+        row("NUL in a value",
+            ok + QByteArray("X: a\0b\r\nContent-Length: 0\r\n\r\n", 29),
+            "open",
+            notHttp);
+        row("interim answer first",
+            "HTTP/1.1 100 Continue\r\n\r\n" + ok + "Content-Length: 0\r\n\r\n",
+            "open",
+            "200 ");
+        row("switching protocols", "HTTP/1.1 101 Switching Protocols\r\n\r\n", "open", notHttp);
+        row("no content", "HTTP/1.1 204 No Content\r\n\r\n", "open", "204 ");
+        row("nothing", "", "close", "the receiver closed the connection without answering");
+        row("nothing, reset", "", "reset", "the receiver closed the connection without answering");
+    }
+
+    // Whatever the split of the bytes, the answer gets the same verdict, and only as much of it
+    // as its framing says.
+    void answerParser()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, end);
+        QFETCH(QString, verdict);
+        for (const qsizetype piece : {answer.size() + 1, qsizetype(1), qsizetype(7)}) {
+            HttpAnswerParser parser;
+            for (qsizetype at = 0; at < answer.size(); at += piece)
+                parser.feed(QByteArrayView(answer).sliced(at, std::min(piece, answer.size() - at)));
+            if (end != "open")
+                parser.closed(end == "close");
+            const QString got = parser.verdict() == HttpAnswerParser::Verdict::Complete
+                                    ? QString::number(parser.answer().status) + ' '
+                                          + QString::fromUtf8(parser.answer().body)
+                                    : parser.failure();
+            QCOMPARE(got, verdict);
+        }
+    }
+
+    void secondGenerationAnswerIsJudgedWhole_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("failure");
+        const QString notUnderstood = "the receiver's answer to the message is not understood";
+        QTest::newRow("true") << QByteArray(
+            "<e2simplexmlresult><e2state>True</e2state></e2simplexmlresult>")
+                              << "";
+        QTest::newRow("false, no text")
+            << QByteArray("<r><e2state>false</e2state><e2statetext/></r>")
+            << "the receiver refused the message";
+        QTest::newRow("unknown entity")
+            << QByteArray("<e2state>True&bogus;False</e2state>") << notUnderstood;
+        QTest::newRow("NUL") << QByteArray("<e2state>True\0False</e2state>", 30) << notUnderstood;
+        QTest::newRow("wrong end tag") << QByteArray("<e2state>True</e2stat>") << notUnderstood;
+        QTest::newRow("cut short") << QByteArray("<e2state>True<<") << notUnderstood;
+        QTest::newRow("no state") << QByteArray("<e2simplexmlresult/>") << notUnderstood;
+        QByteArray bomb = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">";
+        for (char e = 'b'; e <= 'j'; ++e)
+            bomb += "<!ENTITY " + QByteArray(1, e) + " \""
+                    + QByteArray("&").append(char(e - 1)).append(';').repeated(10) + "\">";
+        QTest::newRow("entity bomb") << bomb + "]><r><e2state>&j;</e2state></r>" << notUnderstood;
+    }
+
+    void secondGenerationAnswerIsJudgedWhole()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, failure);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.script = {FakeReceiver::response(404, "Not Found", ""),
+                           FakeReceiver::response(404, "Not Found", ""),
+                           FakeReceiver::response(200, "OK", xml)};
+        Inet inet(10s);
+        QCOMPARE(send(inet, receiver.address()), failure);
+        QCOMPARE(receiver.requests().size(), 3);
+    }
+
+    void addressesAsPeopleTypeThem_data()
+    {
+        QTest::addColumn<QString>("address"); // %1: the receiver's host and port
+        QTest::addColumn<QByteArray>("login");
+        QTest::newRow("spaces around") << " \t%1  " << QByteArray();
+        QTest::newRow("@ in the password") << "root:p@ss@%1" << QByteArray("root:p@ss");
+        QTest::newRow("escapes in the login") << "r%3Aoot:a%2Fb%25@%1" << QByteArray("r:oot:a/b%");
+    }
+
+    void addressesAsPeopleTypeThem()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, login);
+        FakeReceiver receiver;
+        Inet inet(10s);
+        QCOMPARE(send(inet, address.arg(receiver.address())), QString());
+        QCOMPARE(receiver.requests().size(), 1);
+        QCOMPARE(ReceiverSim::header(receiver.requests().first(), "Authorization"),
+                 login.isEmpty() ? QByteArray() : "Basic " + login.toBase64());
+        QCOMPARE(ReceiverSim::header(receiver.requests().first(), "Host"),
+                 receiver.address().toUtf8());
+    }
+
     void refusesAddressesThatAreNotOneToSendTo_data()
     {
         QTest::addColumn<QString>("address"); // %1: the receiver's host and port
@@ -292,9 +472,25 @@ private slots:
             << "http://root:pw@%1"
             << "invalid receiver address: type it without http://";
         QTest::newRow("no host") << "user@"
-                                 << "invalid receiver address";
+                                 << "invalid receiver address: the receiver's name or IP address "
+                                    "is missing";
+        QTest::newRow("empty") << "  "
+                               << "invalid receiver address: the receiver's name or IP address "
+                                  "is missing";
         QTest::newRow("port out of range") << "127.0.0.1:70000"
-                                           << "invalid receiver address";
+                                           << "invalid receiver address: the port must be a "
+                                              "number from 1 to 65535";
+        QTest::newRow("port 0") << "127.0.0.1:0"
+                                << "invalid receiver address: the port must be a number from 1 "
+                                   "to 65535";
+        QTest::newRow("port not a number") << "127.0.0.1:8o"
+                                           << "invalid receiver address: the port must be a "
+                                              "number from 1 to 65535";
+        QTest::newRow("space inside") << "127.0.0.1 :80"
+                                      << "invalid receiver address: it contains a space";
+        QTest::newRow("character no host name holds")
+            << "tv/box"
+            << "invalid receiver address: a receiver's name can't hold \"/\"";
     }
 
     void refusesAddressesThatAreNotOneToSendTo()
@@ -411,6 +607,36 @@ private slots:
             QVERIFY(receiver.requests().last().endsWith("&sessionid=session2"));
     }
 
+    void longMessageReachesANewSecondGenerationReceiver_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // to the first-generation request; empty: dropped
+        QTest::newRow("request line dropped") << QByteArray();
+        QTest::newRow("414") << FakeReceiver::response(414, "URI Too Long", "");
+        QTest::newRow("400") << FakeReceiver::response(400, "Bad Request", "");
+    }
+
+    // The web server of second-generation receivers refuses a request line this long before it
+    // could answer 404, so the long first-generation request must not end the dialogue.
+    void longMessageReachesANewSecondGenerationReceiver()
+    {
+        QFETCH(QByteArray, answer);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        if (!answer.isEmpty()) {
+            receiver.setMaxLine(0);
+            receiver.script = {answer};
+        }
+        QSignalSpy shown(&receiver, &ReceiverSim::boxShown);
+        Inet inet(10s);
+        const QString body(20000, 'x');
+        QCOMPARE(send(inet, Message{receiver.address(), "5", "", body}), QString());
+        QList<QByteArray> requests{"GET /web/session", "POST /web/message"};
+        if (!answer.isEmpty())
+            requests.prepend("GET /cgi-bin/xmessage?timeout=5&caption=&body=" + body.toLatin1());
+        QCOMPARE(requestLines(receiver), requests);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().at(2).toString(), body);
+    }
+
     // A network failure is final: only a receiver that answers 404 is asked the other way.
     void noFallbackAfterANetworkFailure()
     {
@@ -462,5 +688,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMessaging)
+QTEST_GUILESS_MAIN(TestMessaging)
 #include "test_messaging.moc"

@@ -1,4 +1,3 @@
-#include "FifoWatchdog.h"
 #include "Module1.h"
 #include "ProfileFile.h"
 
@@ -13,6 +12,8 @@
 #include <optional>
 
 #ifdef Q_OS_UNIX
+#include "FifoWatchdog.h"
+
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -47,6 +48,20 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A new file's line ends are the system's own.
+#ifdef Q_OS_WIN
+const QByteArray NewLine = "\r\n";
+#else
+const QByteArray NewLine = "\n";
+#endif
+
+// The file after the write, or "refused" when the writer would not write it.
+QByteArray written(const QByteArray &content, const QString &key, const QString &value)
+{
+    const auto result = ProfileFile::writeEntry(content, "Dreambox", key, value);
+    return std::holds_alternative<QByteArray>(result) ? std::get<QByteArray>(result) : "refused";
 }
 
 bool writeAll(const QString &path, const QByteArray &content)
@@ -103,6 +118,13 @@ private slots:
         QTest::newRow("unmatched quotes") << QByteArray("[Dreambox]\nIP=\"a'\n") << "IP"
                                           << "\"a'";
         QTest::newRow("empty file") << QByteArray() << "IP" << QString();
+        QTest::newRow("8-bit file, utf-8 line")
+            << QByteArray("[Dreambox]\nIP=\xe9\nVersion=\xc3\xa9\n") << "Version"
+            << QString::fromUtf8("\u00c3\u00a9");
+        QTest::newRow("lines end in CR") << QByteArray("[Dreambox]\rTimeout=5\rIP=a\r") << "IP"
+                                         << "a";
+        QTest::newRow("NUL ends the value") << QByteArray("[Dreambox]\nIP=a\0junk\n", 21) << "IP"
+                                            << "a";
         QTest::newRow("cut to 254") << "[Dreambox]\nIP=" + QByteArray(300, 'x') + "\n"
                                     << "IP" << QString(254, 'x');
     }
@@ -122,7 +144,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("new file") << QByteArray() << "IP"
-                                  << "a" << QByteArray("[Dreambox]\nIP=a\n");
+                                  << "a"
+                                  << "[Dreambox]" + NewLine + "IP=a" + NewLine;
         QTest::newRow("replace in windows file")
             << WindowsFile << "IP"
             << "192.168.1.30"
@@ -157,7 +180,29 @@ private slots:
                      QStringConverter::Utf16BE);
         QTest::newRow("line breaks become spaces")
             << QByteArray() << "IP"
-            << "a\r\nb\nc\rd" << QByteArray("[Dreambox]\nIP=a b c d\n");
+            << "a\r\nb\nc\rd"
+            << "[Dreambox]" + NewLine + "IP=a b c d" + NewLine;
+        QTest::newRow("8-bit file, 8-bit value")
+            << QByteArray("[Dreambox]\nIP=caf\xe9\n") << "IP"
+            << QString::fromUtf8("h\u00f4te.local") << QByteArray("[Dreambox]\nIP=h\xf4te.local\n");
+        QTest::newRow("utf-8 file, utf-8 value")
+            << QByteArray("[Dreambox]\nVersion=Caf\xc3\xa9\nIP=a\n") << "IP"
+            << QString::fromUtf8("h\u00f4te")
+            << QByteArray("[Dreambox]\nVersion=Caf\xc3\xa9\nIP=h\xc3\xb4te\n");
+        QTest::newRow("8-bit file lacks the character")
+            << QByteArray("[Dreambox]\nIP=caf\xe9\n") << "IP" << QString::fromUtf8("\u2713")
+            << QByteArray("refused");
+        QTest::newRow("8-bit value that would read as utf-8")
+            << QByteArray("[Dreambox]\nIP=caf\xe9\n") << "IP" << QString::fromUtf8("\u00c3\u00a9")
+            << QByteArray("refused");
+        QTest::newRow("last line ends in a bare CR")
+            << QByteArray("[Dreambox]\nIP=192.168.1.20\r") << "IP"
+            << "10.0.0.1" << QByteArray("[Dreambox]\nIP=10.0.0.1\r");
+        QTest::newRow("lines end in CR") << QByteArray("[Dreambox]\rIP=a\r") << "Timeout"
+                                         << "5" << QByteArray("[Dreambox]\rIP=a\rTimeout=5\r");
+        QTest::newRow("NUL and what follows replaced")
+            << QByteArray("[Dreambox]\nIP=a\0junk\nX=1\n", 25) << "IP"
+            << "b" << QByteArray("[Dreambox]\nIP=b\nX=1\n");
         QTest::newRow("comment that looks like the key")
             << QByteArray("[Dreambox]\n;IP=old\n") << "IP"
             << "a" << QByteArray("[Dreambox]\n;IP=old\nIP=a\n");
@@ -169,7 +214,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(QByteArray, after);
-        QCOMPARE(ProfileFile::writeEntry(before, "Dreambox", key, value), after);
+        QCOMPARE(written(before, key, value), after);
     }
 
     // Whatever a file holds, reading never fails and what was written is what is read back.
@@ -202,9 +247,12 @@ private slots:
             for (int i = random->bounded(3); i > 0; --i)
                 content.insert(random->bounded(content.size() + 1), char(random->bounded(256)));
             ProfileFile::readEntry(content, "Dreambox", "IP");
-            const QByteArray written
-                = ProfileFile::writeEntry(content, "Dreambox", "IP", "new value");
-            QVERIFY2(ProfileFile::readEntry(written, "Dreambox", "IP") == "new value",
+            const QByteArray after = written(content, "IP", "new value");
+            // Only a UTF-16 file that is not valid UTF-16 is left as it is.
+            if (after == "refused"
+                && (content.startsWith("\xff\xfe") || content.startsWith("\xfe\xff")))
+                continue;
+            QVERIFY2(ProfileFile::readEntry(after, "Dreambox", "IP") == "new value",
                      content.toPercentEncoding().constData());
         }
     }
@@ -227,7 +275,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("Tavrel.INI");
         QCOMPARE(Module1::WriteIniEntry(path, "Dreambox", "Timeout", "7"), QString());
-        QCOMPARE(readAll(path), ProfileFile::writeEntry({}, "Dreambox", "Timeout", "7"));
+        QCOMPARE(readAll(path), written({}, "Timeout", "7"));
         QVERIFY(writeAll(path, WindowsFile));
         QCOMPARE(Module1::WriteIniEntry(path, "Dreambox", "Timeout", "7"), QString());
         QCOMPARE(readAll(path), QByteArray(WindowsFile).replace("Timeout=\"10\"", "Timeout=7"));
@@ -255,9 +303,11 @@ private slots:
     void onlyARegularFileIsReadOrReplaced_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("pipe") << "pipe";
         QTest::newRow("folder") << "folder";
+#ifdef Q_OS_UNIX
+        QTest::newRow("pipe") << "pipe";
         QTest::newRow("link to a device") << "device";
+#endif
     }
 
     // Reading a pipe or a device would wait or never end, and replacing it would lose it.
@@ -266,18 +316,22 @@ private slots:
         QFETCH(QString, kind);
         QTemporaryDir dir;
         const QString path = dir.filePath("Tavrel.INI");
+        if (kind == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("Tavrel.INI"));
+#ifdef Q_OS_UNIX
         std::optional<FifoWatchdog> pipe;
         if (kind == "pipe")
             QVERIFY(pipe.emplace(path).made());
-        if (kind == "folder")
-            QVERIFY(QDir(dir.path()).mkdir("Tavrel.INI"));
         if (kind == "device")
             QVERIFY(QFile::link("/dev/null", path));
+#endif
 
         QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), QString());
         QCOMPARE(Module1::SettingsFileUnreadable(path), "not a regular file");
         QCOMPARE(Module1::WriteIniEntry(path, "Dreambox", "IP", "a"), "not a regular file");
+#ifdef Q_OS_UNIX
         QVERIFY(!pipe || pipe->stop());
+#endif
         QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
                  QStringList{"Tavrel.INI"});
@@ -294,6 +348,20 @@ private slots:
         QVERIFY(!Module1::WriteIniEntry(path, "Dreambox", "IP", "b").isEmpty());
         QCOMPARE(readAll(path), broken);
         QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), "a");
+    }
+
+    // A file the user made read-only (on Windows its read-only attribute) stays as it is.
+    void readOnlyFileIsKept()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        QVERIFY(writeAll(path, WindowsFile));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
+        if (QFileInfo(path).isWritable())
+            QSKIP("this user may write any file, so no file is read-only to it");
+        QCOMPARE(Module1::WriteIniEntry(path, "Dreambox", "IP", "a"), "the file is read-only");
+        QCOMPARE(readAll(path), WindowsFile);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
     }
 
 #ifdef Q_OS_UNIX

@@ -1,5 +1,4 @@
 #include "FakeReceiver.h"
-#include "FifoWatchdog.h"
 #include "Form1.h"
 #include "MessageBoxWatcher.h"
 
@@ -16,6 +15,24 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include "FifoWatchdog.h"
+
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// A settings file as Notepad saves it on a Western Windows machine: code page 1252, CR LF.
+const QByteArray NotepadFile = "; Einstellungen f\xfcr den Fernseher \x80\r\n"
+                               "[Dreambox]\r\n"
+                               "IP=192.0.2.1\r\n"
+                               "Timeout=10\r\n"
+                               "Version=Ger\xe4t \x80\r\n";
+
+} // namespace
 
 using namespace std::chrono_literals;
 
@@ -106,6 +123,8 @@ private slots:
         QTest::newRow("everything")
             << QByteArray("[DREAMBOX]\r\nip = 192.0.2.1\r\nTimeout=10\r\nVersion=V1.2 beta\r\n")
             << QStringList{"192.0.2.1", "10", "V1.2 beta"} << 0;
+        QTest::newRow("code page 1252")
+            << NotepadFile << QStringList{"192.0.2.1", "10", "Ger\u00e4t \u20ac"} << 0;
     }
 
     void startUp()
@@ -300,7 +319,11 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("requests");
-        QTest::newRow("refused") << "127.0.0.1:1" << QByteArray() << "Connection refused" << 0;
+        QTest::newRow("refused") << "127.0.0.1:1" << QByteArray()
+                                 << "nothing answers at 127.0.0.1 on port 1, so check that the "
+                                    "address is right and that the receiver's web interface is "
+                                    "switched on"
+                                 << 0;
         QTest::newRow("no answer")
             << "" << QByteArray() << "no answer from the receiver within 0.3 seconds" << 1;
         QTest::newRow("404 on both calls") << "" << FakeReceiver::response(404, "Not Found", "")
@@ -310,8 +333,11 @@ private slots:
         QTest::newRow("not HTTP") << "" << QByteArray("SSH-2.0-OpenSSH\r\n")
                                   << "the receiver's answer is not valid HTTP" << 1;
         QTest::newRow("port out of range")
-            << "127.0.0.1:70000" << QByteArray() << "invalid receiver address" << 0;
-        QTest::newRow("no address") << "user@" << QByteArray() << "invalid receiver address" << 0;
+            << "127.0.0.1:70000" << QByteArray()
+            << "invalid receiver address: the port must be a number from 1 to 65535" << 0;
+        QTest::newRow("no address")
+            << "user@" << QByteArray()
+            << "invalid receiver address: the receiver's name or IP address is missing" << 0;
         QTest::newRow("http:// typed") << "http://%1" << QByteArray()
                                        << "invalid receiver address: type it without http://" << 0;
     }
@@ -341,6 +367,8 @@ private slots:
         QVERIFY(m_form->isVisible());
     }
 
+#ifndef QUILLORA_TRANSFER_LINKED
+    // Only where the network code is a library of its own.
     void missingTransferLibrarySaysSo()
     {
         writeSettings("[Dreambox]\r\nIP=" + m_receiver->address().toUtf8() + "\r\n");
@@ -353,6 +381,7 @@ private slots:
         QCOMPARE(log(), QString());
         QVERIFY(!QGuiApplication::overrideCursor());
     }
+#endif
 
     void pastedTextIsTakenWhole_data()
     {
@@ -438,6 +467,9 @@ private slots:
         QTest::newRow("both, letters for timeout")
             << QByteArray() << QStringList{" a ", "ten"} << QStringList{}
             << QByteArray("[Dreambox]\nIP= a \nTimeout=ten\n");
+        QTest::newRow("code page 1252 file keeps its bytes")
+            << NotepadFile << QStringList{"192.0.2.7", "10"} << QStringList{}
+            << QByteArray(NotepadFile).replace("192.0.2.1", "192.0.2.7");
         QTest::newRow("refusal keeps the stored value")
             << QByteArray("[Dreambox]\r\nIP=old\r\nTimeout=9\r\nVersion=V1\r\n")
             << QStringList{"", "5"} << QStringList{noIp}
@@ -491,11 +523,27 @@ private slots:
         QCOMPARE(m_boxes->seen.size(), 1); // the start-up warning only
     }
 
-    // A pipe in the settings file's place is no settings file: start-up and Save go on at once.
-    void pipeInTheSettingsFilesPlace()
+    void notAFileInTheSettingsFilesPlace_data()
     {
-        FifoWatchdog pipe(iniPath());
-        QVERIFY(pipe.made());
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << "folder";
+#ifdef Q_OS_UNIX
+        QTest::newRow("pipe") << "pipe";
+#endif
+    }
+
+    // Something else in the settings file's place is no settings file: start-up and Save go on
+    // at once, and it stays as it was.
+    void notAFileInTheSettingsFilesPlace()
+    {
+        QFETCH(QString, kind);
+        if (kind == "folder")
+            QVERIFY(QDir(m_dir->path()).mkdir("Tavrel.INI"));
+#ifdef Q_OS_UNIX
+        std::optional<FifoWatchdog> pipe;
+        if (kind == "pipe")
+            QVERIFY(pipe.emplace(iniPath()).made());
+#endif
         QVERIFY(open());
         QCOMPARE(m_boxes->texts(), QStringList{"Configuration file looks invalid, Save a new one"});
         field("Text1")->setText("192.0.2.1");
@@ -505,10 +553,36 @@ private slots:
         QCOMPARE(m_boxes->seen.last().text,
                  "Settings not saved: " + QDir::toNativeSeparators(iniPath())
                      + ": not a regular file");
-        QVERIFY(pipe.stop());
+#ifdef Q_OS_UNIX
+        QVERIFY(!pipe || pipe->stop());
         struct stat status = {};
         QVERIFY(::stat(QFile::encodeName(iniPath()).constData(), &status) == 0
-                && S_ISFIFO(status.st_mode));
+                && (kind == "pipe" ? S_ISFIFO(status.st_mode) : S_ISDIR(status.st_mode)));
+#else
+        QVERIFY(QFileInfo(iniPath()).isDir());
+#endif
+    }
+
+    // The program may lie in a folder whose name is not plain ASCII.
+    void folderWithAccentedName()
+    {
+        QVERIFY(QDir(m_dir->path()).mkpath(QString::fromUtf8("Fernsehger\u00e4te/Quillora")));
+        const QString ini
+            = m_dir->filePath(QString::fromUtf8("Fernsehger\u00e4te/Quillora/Tavrel.INI"));
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(NotepadFile);
+        file.close();
+        QVERIFY(open(10s, ini));
+        QCOMPARE(field("Text1")->text(), "192.0.2.1");
+        field("Text3")->setText("25");
+        QTest::mouseClick(widget("Command1"), Qt::LeftButton);
+        field("Text3")->clear();
+        QTest::mouseClick(widget("Command2"), Qt::LeftButton);
+        QCOMPARE(field("Text3")->text(), "25");
+        QVERIFY(m_boxes->seen.isEmpty());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray(NotepadFile).replace("Timeout=10", "Timeout=25"));
     }
 
     void loadAfterTheFileWasDeleted()

@@ -4,6 +4,11 @@
 #include <QLibrary>
 #include <QPointer>
 
+#ifdef QUILLORA_TRANSFER_LINKED
+// The transfer linked into the program.
+extern "C" Transfer *quillora_create_transfer(qint64 timeoutMilliseconds);
+#endif
+
 InetOnDemand::InetOnDemand(const QString &library,
                            std::chrono::milliseconds timeout,
                            QObject *parent)
@@ -25,6 +30,10 @@ QString InetOnDemand::load()
 {
     if (m_transfer)
         return {};
+#ifdef QUILLORA_TRANSFER_LINKED
+    m_transfer.reset(quillora_create_transfer(m_timeout.count()));
+    return {};
+#else
     QLibrary library(m_library);
     const auto create
         = reinterpret_cast<CreateTransfer>(library.resolve("quillora_create_transfer"));
@@ -32,6 +41,7 @@ QString InetOnDemand::load()
         return tr("Quillora's transfer library can't be loaded (%1)").arg(library.errorString());
     m_transfer.reset(create(m_timeout.count()));
     return {};
+#endif
 }
 
 void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)

@@ -10,7 +10,8 @@
 
 // The window's transfer component. It loads the transfer library (the network code) on the first
 // send rather than at start, and counts the sends under way. A library that can't be loaded is
-// reported as the send's failure, and the next send tries again.
+// reported as the send's failure, and the next send tries again. Where Qt is linked statically,
+// the transfer is linked into the program instead and no library is loaded.
 class InetOnDemand : public QObject
 {
     Q_OBJECT
