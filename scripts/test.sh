@@ -11,6 +11,12 @@ echo "== Build and test"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DQUILLORA_WERROR=ON >/dev/null
 cmake --build build/test --parallel "$jobs"
 ctest --test-dir build/test --output-on-failure
+if [ "$(id -u)" -eq 0 ]; then
+    # Root may write anything; the read-only cases need an ordinary user.
+    echo "== Read-only settings, as a user without root rights"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        build/test/tests/test_settings readOnlyFileIsKept canWriteInTellsAReadOnlyFolder
+fi
 
 echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"

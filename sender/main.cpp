@@ -3,6 +3,7 @@
 #include "Inet.h"
 #include "Module1.h"
 #include "SettingsCommands.h"
+#include "SettingsPlace.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -104,8 +105,10 @@ int main(int argc, char *argv[])
             "Show on standard error what is said to each receiver and what it answers."));
     const QCommandLineOption settings(
         QStringLiteral("settings"),
-        QStringLiteral("Settings file to take the address and timeout from "
-                       "(default: Tavrel.INI next to the program)."),
+        QStringLiteral(
+            "Settings file to take the address and timeout from "
+            "(default: Tavrel.INI next to the program, or in the user's settings folder when "
+            "the program's folder can't be written)."),
         QStringLiteral("file"));
     parser.addOptions({address, timeout, caption, type, maxTime, verbose, settings});
     const QCommandLineOption help = parser.addHelpOption();
@@ -143,7 +146,7 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("can't read the settings file %1: %2").arg(path, why));
         stored = LoadSettings(path);
     } else {
-        stored = LoadSettings(Module1::SettingsFilePath());
+        stored = LoadSettings(SettingsPlace::ofThisProgram().readPath());
     }
 
     Message message;

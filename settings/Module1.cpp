@@ -2,7 +2,6 @@
 #include "ProfileFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -52,12 +51,6 @@ QString openForReading(QFile &file)
 } // namespace
 
 namespace Module1 {
-
-QString SettingsFilePath()
-{
-    return QCoreApplication::applicationDirPath() + QDir::separator()
-           + QStringLiteral("Tavrel.INI");
-}
 
 QString ReadIniEntry(const QString &iniPath, const QString &section, const QString &key)
 {

@@ -6,9 +6,6 @@
 // nothing is cached, so what another program wrote meanwhile is always seen.
 namespace Module1 {
 
-// Where the settings file lies: next to the program.
-QString SettingsFilePath();
-
 // The entry's value without surrounding spaces; empty when the file, section or key is missing
 // or the file can't be read.
 QString ReadIniEntry(const QString &iniPath, const QString &section, const QString &key);

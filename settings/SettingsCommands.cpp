@@ -23,8 +23,12 @@ ReceiverSettings LoadSettings(const QString &iniPath)
             Module1::ReadIniEntry(iniPath, Section, QStringLiteral("Version"))};
 }
 
-QStringList SaveSettings(const QString &iniPath, const QString &address, const QString &timeout)
+QStringList SaveSettings(const SettingsPlace &place, const QString &address, const QString &timeout)
 {
+    const QString iniPath = place.writePath();
+    // The user's own settings folder is made on the first save; any other folder must be there.
+    if (place.isPerUser() && (!address.isEmpty() || !timeout.isEmpty()))
+        QDir().mkpath(QFileInfo(iniPath).absolutePath());
     QStringList messages;
     bool failed = false;
     const auto store = [&](const QString &key, const QString &value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsPlace.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,4 +18,5 @@ ReceiverSettings LoadSettings(const QString &iniPath);
 
 // Stores the address and the timeout, each only when it is not empty. Returns the messages to
 // show the user, in order: a refusal for each empty field and, once, a write that failed.
-QStringList SaveSettings(const QString &iniPath, const QString &address, const QString &timeout);
+QStringList
+SaveSettings(const SettingsPlace &place, const QString &address, const QString &timeout);

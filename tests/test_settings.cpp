@@ -1,5 +1,6 @@
 #include "Module1.h"
 #include "ProfileFile.h"
+#include "SettingsCommands.h"
 
 #include <QDir>
 #include <QFile>
@@ -348,6 +349,77 @@ private slots:
         QVERIFY(!Module1::WriteIniEntry(path, "Dreambox", "IP", "b").isEmpty());
         QCOMPARE(readAll(path), broken);
         QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), "a");
+    }
+
+    void settingsPlace_data()
+    {
+        QTest::addColumn<bool>("programFolderWritable");
+        QTest::addColumn<bool>("userFileExists");
+        QTest::addColumn<QString>("read"); // beside: next to the program; user: the user's own
+        QTest::addColumn<QString>("written");
+        QTest::newRow("portable copy") << true << false << "beside"
+                                       << "beside";
+        QTest::newRow("portable copy, user file ignored") << true << true << "beside"
+                                                          << "beside";
+        QTest::newRow("installed, defaults next to the program") << false << false << "beside"
+                                                                 << "user";
+        QTest::newRow("installed, user file wins") << false << true << "user"
+                                                   << "user";
+    }
+
+    void settingsPlace()
+    {
+        QFETCH(bool, programFolderWritable);
+        QFETCH(bool, userFileExists);
+        QFETCH(QString, read);
+        QFETCH(QString, written);
+        QTemporaryDir program;
+        QTemporaryDir user; // stands for $XDG_CONFIG_HOME or %APPDATA%
+        const QString beside = program.filePath("Tavrel.INI");
+        const QString own = QDir::toNativeSeparators(user.filePath("Quillora/Tavrel.INI"));
+        QVERIFY(writeAll(beside, "[Dreambox]\nIP=defaults\nTimeout=5\n"));
+        if (userFileExists) {
+            QVERIFY(QDir(user.path()).mkdir("Quillora"));
+            QVERIFY(writeAll(own, "[Dreambox]\nIP=own\n"));
+        }
+        const SettingsPlace place = SettingsPlace::forProgramIn(
+            QDir::toNativeSeparators(program.path()), user.path(), programFolderWritable);
+        QCOMPARE(QDir::fromNativeSeparators(place.readPath()),
+                 QDir::fromNativeSeparators(read == "beside" ? beside : own));
+        QCOMPARE(LoadSettings(place.readPath()).address, read == "beside" ? "defaults" : "own");
+
+        // Save makes the user's folder when it is missing and names the file it wrote.
+        QCOMPARE(SaveSettings(place, "192.0.2.9", "7"), QStringList());
+        QCOMPARE(QDir::fromNativeSeparators(place.writePath()),
+                 QDir::fromNativeSeparators(written == "beside" ? beside : own));
+        QCOMPARE(LoadSettings(place.readPath()).address, "192.0.2.9");
+        QCOMPARE(LoadSettings(beside).address, written == "beside" ? "192.0.2.9" : "defaults");
+    }
+
+    void saveNamesTheFileItCouldNotWrite()
+    {
+        QTemporaryDir user;
+        QVERIFY(writeAll(user.filePath("Quillora"), "a file where the folder should be"));
+        const SettingsPlace place = SettingsPlace::forProgramIn("/nowhere", user.path(), false);
+        const QStringList messages = SaveSettings(place, "192.0.2.9", "7");
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().startsWith(
+                     "Settings not saved: "
+                     + QDir::toNativeSeparators(user.filePath("Quillora/Tavrel.INI")) + ": "),
+                 qPrintable(messages.first()));
+    }
+
+    void canWriteInTellsAReadOnlyFolder()
+    {
+        QTemporaryDir dir;
+        QVERIFY(CanWriteIn(dir.path()));
+        QVERIFY(QDir(dir.path()).isEmpty());
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const bool writable = CanWriteIn(dir.path());
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (writable && QFileInfo(dir.path()).isWritable())
+            QSKIP("this user may write in any folder, so no folder is read-only to it");
+        QVERIFY(!writable);
     }
 
     // A file the user made read-only (on Windows its read-only attribute) stays as it is.

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -311,6 +312,53 @@ private slots:
         sendBody("newest");
         QTRY_VERIFY(log().endsWith("older\nnewest"));
         QVERIFY(lastLineVisible());
+    }
+
+    // Under a dark desktop theme the text on the fixed light blue stays dark enough to read, at
+    // 4.5 : 1 or better, and so does selected text.
+    void textIsReadableUnderADarkTheme()
+    {
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        for (const auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            dark.setColor(role, QColor(36, 36, 36));
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(234, 234, 241));
+        dark.setColor(QPalette::Highlight, QColor(21, 83, 158));
+        dark.setColor(QPalette::HighlightedText, QColor(234, 234, 241));
+        QApplication::setPalette(dark);
+        writeSettings("[Dreambox]\nIP=192.0.2.1\nTimeout=10\nVersion=V1.0\n");
+        const bool opened = open();
+        QApplication::setPalette(light);
+        QVERIFY(opened);
+        const auto luminance = [](QRgb rgb) {
+            const auto linear = [](int c) {
+                const double v = c / 255.0;
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb))
+                   + 0.0722 * linear(qBlue(rgb));
+        };
+        // The strongest contrast any pixel of the widget has with its background colour.
+        const auto contrast = [&](QWidget *w, QRgb background) {
+            const QImage image = w->grab().toImage();
+            double best = 1;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const double a = luminance(image.pixel(x, y)) + 0.05;
+                    const double b = luminance(background) + 0.05;
+                    best = std::max(best, std::max(a, b) / std::min(a, b));
+                }
+            return best;
+        };
+        const QRgb lightBlue = qRgb(128, 128, 255);
+        for (const char *name : {"Text1", "Text3", "Text4", "Text2"})
+            QVERIFY2(contrast(field(name), lightBlue) >= 4.5, name);
+        QVERIFY(contrast(widget("Label5"), lightBlue) >= 4.5);
+        widget<QPlainTextEdit>("Text5")->setPlainText("Hello");
+        QVERIFY(contrast(widget("Text5"), lightBlue) >= 4.5);
+        field("Text2")->selectAll();
+        QVERIFY(contrast(field("Text2"), qRgb(0, 0, 128)) >= 4.5);
     }
 
     void failedSendSaysWhy_data()

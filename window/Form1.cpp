@@ -57,6 +57,18 @@ void setColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
     widget->setPalette(palette);
 }
 
+// The light blue is fixed, whatever the desktop's theme, so the text on it is fixed too: a dark
+// theme's light text would be hard to read there. Selected text keeps a dark background.
+void setFixedBackground(QWidget *widget, QPalette::ColorRole background, QPalette::ColorRole text)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(background, LightBlue);
+    palette.setColor(text, Qt::black);
+    palette.setColor(QPalette::Highlight, QColor(0, 0, 128));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    widget->setPalette(palette);
+}
+
 QLabel *caption(const QString &name, const QString &text, int left, int top, QWidget *window)
 {
     auto *label = new QLabel(text, window);
@@ -77,7 +89,7 @@ Field *field(const QString &name, const QRect &geometry, QLabel *label, QWidget 
     if constexpr (std::is_base_of_v<QLineEdit, Field>)
         edit->setMaxLength(std::numeric_limits<int>::max());
     edit->setGeometry(geometry);
-    setColour(edit, QPalette::Base, LightBlue);
+    setFixedBackground(edit, QPalette::Base, QPalette::Text);
     if (label)
         label->setBuddy(edit);
     return edit;
@@ -95,13 +107,13 @@ button(const QString &name, const QString &text, const QRect &geometry, QWidget 
 
 } // namespace
 
-Form1::Form1(const QString &iniPath,
+Form1::Form1(const SettingsPlace &settings,
              std::chrono::milliseconds transferTimeout,
              const QString &transferLibrary,
              QWidget *parent)
     : QWidget(parent,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-    , m_iniPath(iniPath)
+    , m_settings(settings)
 {
     setObjectName(QStringLiteral("Form1"));
     // A tool window does not end the program when closed unless told to; this one is the program.
@@ -116,7 +128,7 @@ Form1::Form1(const QString &iniPath,
     Label5->setObjectName(QStringLiteral("Label5"));
     Label5->setFont(fontOf(QStringLiteral("MS Sans Serif"), 8.25));
     Label5->setGeometry(twips(3900, 60, 45, 195));
-    setColour(Label5, QPalette::Window, LightBlue);
+    setFixedBackground(Label5, QPalette::Window, QPalette::WindowText);
     Label5->setAutoFillBackground(true);
 
     Label3 = caption(QStringLiteral("Label3"), tr("Dreambox ip"), 60, 120, this);
@@ -200,13 +212,13 @@ void Form1::StartUp()
 
 void Form1::SaveSettings()
 {
-    for (const QString &message : ::SaveSettings(m_iniPath, Text1->text(), Text3->text()))
+    for (const QString &message : ::SaveSettings(m_settings, Text1->text(), Text3->text()))
         ShowSystemMessage(this, message);
 }
 
 void Form1::LoadSettings()
 {
-    const ReceiverSettings settings = ::LoadSettings(m_iniPath);
+    const ReceiverSettings settings = ::LoadSettings(m_settings.readPath());
     Text1->setText(settings.address);
     Text3->setText(settings.timeout);
     Label5->setText(settings.version);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsPlace.h"
+
 #include <QWidget>
 
 #include <chrono>
@@ -17,7 +19,7 @@ class Form1 : public QWidget
 
 public:
     // transferLibrary: where the network code lies; empty for beside the program.
-    explicit Form1(const QString &iniPath,
+    explicit Form1(const SettingsPlace &settings,
                    std::chrono::milliseconds transferTimeout = std::chrono::seconds(60),
                    const QString &transferLibrary = {},
                    QWidget *parent = nullptr);
@@ -32,7 +34,7 @@ private:
     void LoadSettings();
     void setBusy(bool busy);
 
-    QString m_iniPath;
+    SettingsPlace m_settings;
     bool m_busy = false;
 
     QLabel *Label5;         // version text from the settings file
