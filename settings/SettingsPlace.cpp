@@ -37,7 +37,8 @@ SettingsPlace SettingsPlace::ofThisProgram()
     const QString userFolder
         = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 #endif
-    return forProgramIn(programFolder, userFolder, CanWriteIn(programFolder));
+    const bool installed = QDir(programFolder) == QDir(QStringLiteral(QUILLORA_INSTALL_BINDIR));
+    return forProgramIn(programFolder, userFolder, !installed && CanWriteIn(programFolder));
 }
 
 QString SettingsPlace::readPath() const

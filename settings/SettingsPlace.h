@@ -19,7 +19,8 @@ public:
                                       bool programFolderWritable);
 
     // The rule for this program: $XDG_CONFIG_HOME/Quillora/Tavrel.INI (~/.config/…), on Windows
-    // %APPDATA%\Quillora\Tavrel.INI.
+    // %APPDATA%\Quillora\Tavrel.INI. A program in the folder it was installed to (/usr/bin)
+    // counts as unwritable, whoever runs it.
     static SettingsPlace ofThisProgram();
 
     // The file to read: the user's own once it exists, else the one next to the program.

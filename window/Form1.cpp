@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "InetOnDemand.h"
+#include "ProgramIcon.h"
 #include "SelectToEndLineEdit.h"
 #include "SendToReceiver.h"
 #include "SettingsCommands.h"
@@ -13,6 +14,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <limits>
 #include <type_traits>
@@ -163,7 +165,15 @@ Form1::Form1(const SettingsPlace &settings,
     // The format is known: guessing it would load every image plugin just to rule it out.
     QImageReader picture(QStringLiteral(":/receiver.png"), "png");
     picture.setAutoDetectImageFormat(false);
-    Image1->setPixmap(QPixmap::fromImageReader(&picture));
+    const QImage receiver = picture.read();
+    Image1->setPixmap(QPixmap::fromImage(receiver));
+    // Drawn once the window is up, so that it costs the start nothing.
+    QTimer::singleShot(0, this, [this, receiver] {
+        QIcon icon;
+        for (const int size : {16, 32, 48, 64})
+            icon.addPixmap(QPixmap::fromImage(ProgramIcon(receiver, size)));
+        setWindowIcon(icon);
+    });
     Image1->setGeometry(twips(1740, 240, 1950, 1305));
 
     Inet1 = new InetOnDemand(transferLibrary.isEmpty() ? InetOnDemand::libraryBesideProgram()

@@ -1,6 +1,7 @@
 #include "InetOnDemand.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QPointer>
 
@@ -22,7 +23,14 @@ InetOnDemand::~InetOnDemand() = default;
 
 QString InetOnDemand::libraryBesideProgram()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/quillora-transfer");
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString beside = folder + QStringLiteral("/quillora-transfer");
+#ifdef QUILLORA_TRANSFER_INSTALLED
+    // An installed program finds it in the library folder of the installation.
+    if (!QFileInfo::exists(beside + QStringLiteral(".so")))
+        return folder + QStringLiteral("/" QUILLORA_TRANSFER_INSTALLED "/quillora-transfer");
+#endif
+    return beside;
 }
 
 // Why the library can't be had, or empty once it is loaded.

@@ -28,7 +28,7 @@ public:
 
     int pendingCount() const { return m_pending; }
 
-    // Where the transfer library lies beside the program.
+    // Where the transfer library lies: beside the program, or where it is installed.
     static QString libraryBesideProgram();
 
 signals:

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the Debian package build/package/quillora_<version>_amd64.deb and checks it with lintian,
+# desktop-file-validate and appstreamcli. Install it with: sudo apt-get install ./build/package/quillora_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream
+out=build/package
+
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLORA_WERROR=ON \
+    -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build "$out" --parallel "$(nproc)"
+rm -f "$out"/quillora_*.deb
+(cd "$out" && cpack -G DEB >/dev/null)
+deb=$(ls "$out"/quillora_*_amd64.deb)
+
+echo "== Checking $deb"
+lintian --fail-on error --suppress-tags-from-file scripts/package/lintian-accepted "$deb"
+contents=$(mktemp -d)
+trap 'rm -rf "$contents"' EXIT
+dpkg-deb -x "$deb" "$contents"
+desktop-file-validate "$contents"/usr/share/applications/*.desktop
+appstreamcli validate --no-net "$contents"/usr/share/metainfo/*.metainfo.xml
+echo "Package: $PWD/$deb"
