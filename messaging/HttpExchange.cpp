@@ -12,8 +12,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#elif defined(Q_OS_WIN)
-#include <winsock2.h>
 #endif
 
 namespace {
@@ -25,23 +23,12 @@ QString tr(const char *text)
 
 // The socket layer reports a receiver that closed the connection and one that reset it as the
 // same close, and closes its handle at once. A second handle on the connection keeps it open for
-// asking afterwards which of the two it was.
+// asking afterwards which of the two it was. Linux tells; elsewhere a reset after the last byte
+// can't be told from a close.
 qintptr keepWitness(qintptr descriptor)
 {
 #if defined(Q_OS_LINUX)
     return ::fcntl(static_cast<int>(descriptor), F_DUPFD_CLOEXEC, 0);
-#elif defined(Q_OS_WIN)
-    HANDLE duplicate = nullptr;
-    const HANDLE process = GetCurrentProcess();
-    if (!DuplicateHandle(process,
-                         reinterpret_cast<HANDLE>(descriptor),
-                         process,
-                         &duplicate,
-                         0,
-                         FALSE,
-                         DUPLICATE_SAME_ACCESS))
-        return -1;
-    return reinterpret_cast<qintptr>(duplicate);
 #else
     Q_UNUSED(descriptor);
     return -1;
@@ -57,10 +44,6 @@ bool witnessSawReset(qintptr witness)
     socklen_t size = sizeof info;
     return ::getsockopt(static_cast<int>(witness), IPPROTO_TCP, TCP_INFO, &info, &size) == 0
            && info.tcpi_state != TCP_CLOSE_WAIT;
-#elif defined(Q_OS_WIN)
-    char byte = 0;
-    return ::recv(static_cast<SOCKET>(witness), &byte, 1, MSG_PEEK) == SOCKET_ERROR
-           && WSAGetLastError() == WSAECONNRESET;
 #else
     Q_UNUSED(witness);
     return false;
@@ -73,8 +56,6 @@ void dropWitness(qintptr witness)
         return;
 #if defined(Q_OS_LINUX)
     ::close(static_cast<int>(witness));
-#elif defined(Q_OS_WIN)
-    CloseHandle(reinterpret_cast<HANDLE>(witness));
 #endif
 }
 

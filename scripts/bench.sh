@@ -2,17 +2,21 @@
 # Measures how quickly Quillora comes up and how much memory it takes, against the least a Qt
 # Widgets program needs for a window of its size, and how long a click on Send takes to reach the
 # receiver. Release builds, alternating runs under a private Xvfb; prints pooled medians.
-# Not a test: timings are noisy on shared machines. ROUNDS and RUNS set how many runs (3 x 15).
+# Not a test: timings are noisy on shared machines. ROUNDS and RUNS set how many runs (3 x 15);
+# QUILLORA_OPTIONS passes CMake options to the measured build (its own build folder), e.g.
+# QUILLORA_OPTIONS=-DQUILLORA_TRANSFER_LIBRARY=OFF to measure the transfer linked into the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh xvfb xdotool libxcb1-dev python3 pkg-config
 rounds=${ROUNDS:-3}
 runs=${RUNS:-15}
-build=build/bench
+options=${QUILLORA_OPTIONS:-}
+build=build/bench${options:+-$(printf '%s' "$options" | tr -c 'A-Za-z0-9' '-')}
 port=47321
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+# shellcheck disable=SC2086 # options are words
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $options >/dev/null
 cmake --build "$build" --parallel "$(nproc)" >/dev/null
 g++ -std=c++20 -O2 -fPIC scripts/bench/bare.cpp -o "$build/bare" $(pkg-config --cflags --libs Qt6Widgets)
 gcc -O2 scripts/bench/startwatch.c -o "$build/startwatch" -lxcb

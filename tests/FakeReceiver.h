@@ -3,8 +3,11 @@
 #include "ReceiverSim.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
 #endif
 
@@ -16,6 +19,7 @@ public:
     enum class Then {
         Close,       // closes the connection (an empty answer: leaves it open, never answering)
         Reset,       // resets the connection
+        ResetLater,  // resets the connection once the client has had time to read the bytes
         EndlessData, // goes on writing the same filler until the client gives up
     };
 
@@ -44,6 +48,24 @@ public:
     QList<Answer> script;
 
 protected:
+    // Sends what was written, then a reset rather than an orderly close.
+    static void reset(QTcpSocket *socket)
+    {
+        socket->flush();
+        const linger now{1, 0};
+#ifdef Q_OS_WIN
+        ::setsockopt(static_cast<SOCKET>(socket->socketDescriptor()),
+                     SOL_SOCKET,
+                     SO_LINGER,
+                     reinterpret_cast<const char *>(&now),
+                     sizeof now);
+#else
+        ::setsockopt(
+            static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+#endif
+        socket->abort();
+    }
+
     void reply(QTcpSocket *socket, const QByteArray &request) override
     {
         if (script.isEmpty())
@@ -56,18 +78,11 @@ protected:
                 socket->disconnectFromHost();
             break;
         case Then::Reset:
-#ifdef Q_OS_UNIX
+            reset(socket);
+            break;
+        case Then::ResetLater:
             socket->flush();
-            {
-                const linger now{1, 0};
-                ::setsockopt(static_cast<int>(socket->socketDescriptor()),
-                             SOL_SOCKET,
-                             SO_LINGER,
-                             &now,
-                             sizeof now);
-            }
-#endif
-            socket->abort();
+            QTimer::singleShot(300, socket, [socket] { reset(socket); });
             break;
         case Then::EndlessData:
             // Bounded all the same, so that a client that never stops reading fails a test

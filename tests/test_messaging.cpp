@@ -245,13 +245,16 @@ private slots:
             "",
             Then::Reset,
             "the receiver closed the connection without answering");
-        row("reset mid-header",
-            "HTTP/1.1 200 OK\r\nContent-",
-            Then::Reset,
-            "the connection closed before the receiver's answer was complete");
+        const QString cutShortByAReset
+            = "the connection closed before the receiver's answer was complete";
+        row("reset mid-header", "HTTP/1.1 200 OK\r\nContent-", Then::Reset, cutShortByAReset);
         row("reset during a body that runs until the close",
             "HTTP/1.1 200 OK\r\n\r\nE: refused",
             Then::Reset,
+            cutShortByAReset);
+        row("reset after the body that runs until the close had come",
+            "HTTP/1.1 200 OK\r\n\r\n+ok",
+            Then::ResetLater,
             "the connection closed before the receiver's answer was complete");
         row("body cut short",
             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n+ok",
@@ -283,6 +286,18 @@ private slots:
         Inet inet(10s);
         QElapsedTimer clock;
         clock.start();
+#ifdef Q_OS_WIN
+        if (then == int(FakeReceiver::Then::Reset))
+            QEXPECT_FAIL("",
+                         "under Wine a reset never reaches the program: the send ends at its "
+                         "time-out, as not delivered",
+                         Abort);
+        if (then == int(FakeReceiver::Then::ResetLater))
+            QEXPECT_FAIL("",
+                         "under Wine a reset after the last byte reaches the program as an "
+                         "orderly close",
+                         Abort);
+#endif
         QCOMPARE(send(inet, receiver.address()), failure);
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(100); // time for a request sent again to arrive
@@ -642,7 +657,13 @@ private slots:
     {
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         receiver.script = {{"", FakeReceiver::Then::Reset}};
-        Inet inet(10s);
+        Inet inet(3s);
+#ifdef Q_OS_WIN
+        QEXPECT_FAIL("",
+                     "under Wine a reset never reaches the program: the send ends at its "
+                     "time-out",
+                     Continue);
+#endif
         QCOMPARE(send(inet, receiver.address()),
                  "the receiver closed the connection without answering");
         QTest::qWait(100);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -133,8 +134,11 @@ private slots:
         // The receiver answers from this test's event loop, so wait without blocking it.
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
 
-        const QString standardError = QString::fromUtf8(sender.readAllStandardError());
-        const QString standardOutput = QString::fromUtf8(sender.readAllStandardOutput());
+        // Line ends as the system writes text: CR LF on Windows.
+        const QString standardError
+            = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
+        const QString standardOutput
+            = QString::fromUtf8(sender.readAllStandardOutput()).replace("\r\n", "\n");
         QVERIFY2(error.isEmpty() ? standardError.isEmpty() : standardError.startsWith(error),
                  qPrintable("stderr: " + standardError));
         QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
@@ -176,8 +180,8 @@ private slots:
         sender.closeWriteChannel();
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
         QCOMPARE(sender.exitCode(), 1);
-        const QStringList errors
-            = QString::fromUtf8(sender.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        const QStringList errors = QString::fromUtf8(sender.readAllStandardError())
+                                       .split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith(
                      "quillora-send: message not delivered to 127.0.0.1:1: nothing answers at "),

@@ -509,12 +509,18 @@ private slots:
         const QString noTimeout = "No Timeout value set, Try again";
         QTest::newRow("both empty") << QByteArray() << QStringList{"", ""}
                                     << QStringList{noIp, noTimeout} << QByteArray("<no file>");
+        // A new file gets the system's own line ends.
+#ifdef Q_OS_WIN
+        const QByteArray eol = "\r\n";
+#else
+        const QByteArray eol = "\n";
+#endif
         QTest::newRow("address only")
             << QByteArray() << QStringList{"192.0.2.1", ""} << QStringList{noTimeout}
-            << QByteArray("[Dreambox]\nIP=192.0.2.1\n");
+            << "[Dreambox]" + eol + "IP=192.0.2.1" + eol;
         QTest::newRow("both, letters for timeout")
             << QByteArray() << QStringList{" a ", "ten"} << QStringList{}
-            << QByteArray("[Dreambox]\nIP= a \nTimeout=ten\n");
+            << "[Dreambox]" + eol + "IP= a " + eol + "Timeout=ten" + eol;
         QTest::newRow("code page 1252 file keeps its bytes")
             << NotepadFile << QStringList{"192.0.2.7", "10"} << QStringList{}
             << QByteArray(NotepadFile).replace("192.0.2.1", "192.0.2.7");
