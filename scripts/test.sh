@@ -14,7 +14,9 @@ ctest --test-dir build/test --output-on-failure
 if [ "$(id -u)" -eq 0 ]; then
     # Root may write anything; the read-only cases need an ordinary user.
     echo "== Read-only settings, as a user without root rights"
-    setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    scratch=build/test/scratch-nobody
+    mkdir -p "$scratch" && chmod 1777 "$scratch"
+    TMPDIR=$PWD/$scratch setpriv --reuid=nobody --regid=nogroup --clear-groups \
         build/test/tests/test_settings readOnlyFileIsKept canWriteInTellsAReadOnlyFolder
 fi
 
