@@ -41,6 +41,11 @@ private slots:
             << QStringList{"-a", "127.0.0.1:1", "Hi"} << QByteArray() << 1
             << "quillora-send: message not delivered: nothing answers at 127.0.0.1 on port 1"
             << QStringList{} << QString();
+        QTest::newRow("unknown host name")
+            << QStringList{"-a", "receiver.invalid", "Hi"} << QByteArray() << 1
+            << "quillora-send: message not delivered: there is no receiver named "
+               "receiver.invalid on the network\n"
+            << QStringList{} << QString();
         QTest::newRow("refused by the receiver")
             << QStringList{"-a", "ADDR", "E"} << QByteArray() << 1
             << "quillora-send: message not delivered: the receiver wants a login, so type the "

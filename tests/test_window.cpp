@@ -156,6 +156,7 @@ private slots:
                      + QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)
                      + " --");
         QCOMPARE(QApplication::focusWidget(), field("Text1"));
+        QTRY_VERIFY(!m_form->windowIcon().availableSizes().isEmpty()); // drawn once it is up
     }
 
     void versionLabelGrowsToTheRight()
