@@ -101,7 +101,14 @@ QByteArray lineEndOf(const QByteArray &content)
 // The text files hold in between: UTF-8 (UTF-16 files included) or the 8-bit code page.
 QString decodeText(QByteArrayView bytes, Encoding encoding)
 {
-    return encoding == Encoding::EightBit ? CodePage::decode(bytes) : QString::fromUtf8(bytes);
+    if (encoding == Encoding::EightBit)
+        return CodePage::decode(bytes);
+    // A byte-order mark is only one at the start of the file; elsewhere it is a character, as
+    // in the code page, so that a line reads alike in either.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::ConvertInitialBom
+                               | QStringConverter::Flag::Stateless);
+    return decoder(bytes);
 }
 
 std::optional<QByteArray> encodeText(const QString &text, Encoding encoding)
