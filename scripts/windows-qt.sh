@@ -48,7 +48,7 @@ mkdir -p "$qt/build"
     -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/toolchain.cmake" \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >&2)
 cmake --build "$qt/build" --parallel "$(nproc)" >&2
-cmake --install "$qt/build" >&2
+cmake --install "$qt/build" >/dev/null
 rm -rf "$qt/build" "$source"
 touch "$qt/install/.complete"
 echo "$qt/install"
