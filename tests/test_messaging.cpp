@@ -458,6 +458,7 @@ private slots:
         QTest::addColumn<QByteArray>("login");
         QTest::newRow("spaces around") << " \t%1  " << QByteArray();
         QTest::newRow("@ in the password") << "root:p@ss@%1" << QByteArray("root:p@ss");
+        QTest::newRow(": and # in the password") << "root:a:b#c@%1" << QByteArray("root:a:b#c");
         QTest::newRow("escapes in the login") << "r%3Aoot:a%2Fb%25@%1" << QByteArray("r:oot:a/b%");
     }
 
