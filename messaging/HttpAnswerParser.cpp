@@ -217,50 +217,38 @@ bool HttpAnswerParser::parseHead()
 {
     // Bytes that can't begin a status line show at once that this is not HTTP.
     static const QByteArray version = "HTTP/1.";
-    if (!version.startsWith(m_buffer.left(version.size()))) {
-        fail(notHttp());
-        return false;
-    }
+    if (!version.startsWith(m_buffer.left(version.size())))
+        return fail(notHttp());
     const qsizetype end = headEnd(m_buffer);
-    if (end < 0 ? m_buffer.size() > MaxHeadSize : end > MaxHeadSize) {
-        fail(notHttp());
-        return false;
-    }
+    if (end < 0 ? m_buffer.size() > MaxHeadSize : end > MaxHeadSize)
+        return fail(notHttp());
     if (end < 0)
         return false;
 
     const QByteArray head = m_buffer.left(end);
     m_buffer.remove(0, end);
     auto lines = splitLines(head);
-    if (!lines || lines->size() < 2) {
-        fail(notHttp());
-        return false;
-    }
+    if (!lines || lines->size() < 2)
+        return fail(notHttp());
     lines->removeLast(); // the empty line that ends the head
 
     // HTTP/1.x SP 3DIGIT [SP reason]
     const QByteArrayView statusLine = lines->takeFirst();
     if (statusLine.size() < 12 || !isDigit(statusLine[7]) || statusLine[8] != ' '
         || !std::all_of(statusLine.begin() + 9, statusLine.begin() + 12, isDigit)
-        || (statusLine.size() > 12 && statusLine[12] != ' ') || !isFieldText(statusLine)) {
-        fail(notHttp());
-        return false;
-    }
+        || (statusLine.size() > 12 && statusLine[12] != ' ') || !isFieldText(statusLine))
+        return fail(notHttp());
     const auto fields = parseFields(*lines);
-    if (!fields) {
-        fail(notHttp());
-        return false;
-    }
+    if (!fields)
+        return fail(notHttp());
 
     m_answer = {};
     m_answer.statusLine = statusLine.toByteArray();
     m_answer.status = statusLine.sliced(9, 3).toInt();
     m_answer.reason = statusLine.sliced(std::min<qsizetype>(13, statusLine.size())).toByteArray();
 
-    if (m_answer.status == 101 || m_answer.status < 100) { // nothing the request could lead to
-        fail(notHttp());
-        return false;
-    }
+    if (m_answer.status == 101 || m_answer.status < 100) // nothing the request could lead to
+        return fail(notHttp());
     if (m_answer.status < 200) // an interim answer; the real one follows
         return true;
     if (m_answer.status == 204 || m_answer.status == 304) {
@@ -275,15 +263,11 @@ bool HttpAnswerParser::parseHead()
             return coding.split(';').first().trimmed().toLower() == "chunked";
         };
         const auto chunked = std::count_if(codings.begin(), codings.end(), isChunked);
-        if (statusLine[7] == '0' || codings.isEmpty() || chunked > 1) {
-            fail(notHttp());
-            return false;
-        }
+        if (statusLine[7] == '0' || codings.isEmpty() || chunked > 1)
+            return fail(notHttp());
         // Any other coding, chunked or not before it, is one Quillora can't decode.
-        if (codings.size() > 1 || chunked == 0) {
-            fail(tr("the receiver's answer is not understood"));
-            return false;
-        }
+        if (codings.size() > 1 || chunked == 0)
+            return fail(tr("the receiver's answer is not understood"));
         m_stage = Stage::ChunkSize;
         return true;
     }
@@ -296,25 +280,19 @@ bool HttpAnswerParser::parseHead()
                 continue;
             for (const QByteArray &item : field.value.split(',')) {
                 const QByteArray digits = trimmedWhitespace(item).toByteArray();
-                if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDigit)) {
-                    fail(notHttp());
-                    return false;
-                }
+                if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDigit))
+                    return fail(notHttp());
                 qsizetype first = 0;
                 while (first < digits.size() - 1 && digits[first] == '0')
                     ++first;
                 const QByteArray value = digits.mid(first);
-                if (length && *length != value) {
-                    fail(notHttp());
-                    return false;
-                }
+                if (length && *length != value)
+                    return fail(notHttp());
                 length = value;
             }
         }
-        if (length->size() > 9 || length->toLongLong() > MaxBodySize) {
-            fail(tooLong());
-            return false;
-        }
+        if (length->size() > 9 || length->toLongLong() > MaxBodySize)
+            return fail(tooLong());
         m_remaining = length->toLongLong();
         if (m_remaining == 0) {
             complete();
@@ -334,19 +312,14 @@ bool HttpAnswerParser::takeLine(QByteArray &line)
 {
     static constexpr qsizetype MaxLine = 1024;
     const qsizetype newline = m_buffer.indexOf('\n');
-    if (newline < 0 || newline > MaxLine) {
-        if (newline > MaxLine || m_buffer.size() > MaxLine)
-            fail(notHttp());
-        return false;
-    }
+    if (newline < 0 || newline > MaxLine)
+        return newline > MaxLine || m_buffer.size() > MaxLine ? fail(notHttp()) : false;
     line = m_buffer.left(newline);
     m_buffer.remove(0, newline + 1);
     if (line.endsWith('\r'))
         line.chop(1);
-    if (line.contains('\r') || !isFieldText(line)) {
-        fail(notHttp());
-        return false;
-    }
+    if (line.contains('\r') || !isFieldText(line))
+        return fail(notHttp());
     return true;
 }
 
@@ -360,21 +333,15 @@ bool HttpAnswerParser::parseChunkSize()
     qint64 size = 0;
     for (; digits < line.size() && hexValue(line[digits]) >= 0; ++digits) {
         size = size * 16 + hexValue(line[digits]);
-        if (size > MaxBodySize) {
-            fail(tooLong());
-            return false;
-        }
+        if (size > MaxBodySize)
+            return fail(tooLong());
     }
     const QByteArrayView rest = trimmedWhitespace(QByteArrayView(line).sliced(digits));
     if (digits == 0 || (!rest.isEmpty() && !rest.startsWith(';'))
-        || (rest.isEmpty() && digits < line.size())) {
-        fail(notHttp());
-        return false;
-    }
-    if (size > MaxBodySize - m_answer.body.size()) {
-        fail(tooLong());
-        return false;
-    }
+        || (rest.isEmpty() && digits < line.size()))
+        return fail(notHttp());
+    if (size > MaxBodySize - m_answer.body.size())
+        return fail(tooLong());
     m_remaining = size;
     m_stage = size == 0 ? Stage::Trailers : Stage::ChunkData;
     return true;
@@ -386,10 +353,8 @@ bool HttpAnswerParser::parseChunkEnd()
     QByteArray line;
     if (!takeLine(line))
         return false;
-    if (!line.isEmpty()) {
-        fail(notHttp());
-        return false;
-    }
+    if (!line.isEmpty())
+        return fail(notHttp());
     m_stage = Stage::ChunkSize;
     return true;
 }
@@ -405,20 +370,16 @@ bool HttpAnswerParser::parseTrailers()
         return false;
     }
     m_trailerSize += line.size();
-    if (m_trailerSize > MaxHeadSize || !parseFields({line})) {
-        fail(notHttp());
-        return false;
-    }
+    if (m_trailerSize > MaxHeadSize || !parseFields({line}))
+        return fail(notHttp());
     return true;
 }
 
 // Moves count bytes of the buffer to the body; false when that makes the answer too long.
 bool HttpAnswerParser::takeBody(qsizetype count)
 {
-    if (m_answer.body.size() + count > MaxBodySize) {
-        fail(tooLong());
-        return false;
-    }
+    if (m_answer.body.size() + count > MaxBodySize)
+        return fail(tooLong());
     m_answer.body += m_buffer.left(count);
     m_buffer.remove(0, count);
     m_remaining -= count;
@@ -432,11 +393,12 @@ void HttpAnswerParser::complete()
     m_buffer.clear();
 }
 
-void HttpAnswerParser::fail(const QString &failure)
+bool HttpAnswerParser::fail(const QString &failure)
 {
     m_stage = Stage::Done;
     m_verdict = Verdict::Failed;
     m_failure = failure;
     m_answer = {};
     m_buffer.clear();
+    return false;
 }

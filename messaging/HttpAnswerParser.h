@@ -53,7 +53,7 @@ private:
     bool takeBody(qsizetype count);
     bool takeLine(QByteArray &line);
     void complete();
-    void fail(const QString &failure);
+    bool fail(const QString &failure); // false, so that a parse step can return it
 
     Stage m_stage = Stage::Head;
     Verdict m_verdict = Verdict::More;
