@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QNetworkProxy>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <utility>
@@ -74,6 +75,27 @@ QString socketFailure(const QTcpSocket &socket, const HttpRequest &request)
     }
 }
 
+QString noTls(const HttpRequest &request, const QString &why)
+{
+    return tr("no TLS connection could be made with %1 on port %2 (%3), so check that the "
+              "receiver's HTTPS is switched on and that this is its HTTPS port")
+        .arg(request.host)
+        .arg(request.port)
+        .arg(why);
+}
+
+QString tlsVersion(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_2:
+        return QStringLiteral("TLS 1.2");
+    case QSsl::TlsV1_3:
+        return QStringLiteral("TLS 1.3");
+    default:
+        return QStringLiteral("TLS");
+    }
+}
+
 } // namespace
 
 QByteArray HttpExchange::requestLine(const HttpRequest &request)
@@ -81,11 +103,80 @@ QByteArray HttpExchange::requestLine(const HttpRequest &request)
     return request.method + ' ' + request.target + " HTTP/1.1";
 }
 
-HttpExchange::HttpExchange(const HttpRequest &request, Done done, QObject *parent)
+HttpExchange::HttpExchange(const HttpRequest &request,
+                           const CertificateTrust &trust,
+                           Done done,
+                           QObject *parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
+    , m_request(request)
+    , m_trust(trust)
+    , m_socket(request.tls ? new QSslSocket(this) : new QTcpSocket(this))
     , m_done(std::move(done))
 {
+    // The receiver is on the local network: no proxy stands between.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    m_socket->setReadBufferSize(HttpAnswerParser::MaxBodySize);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_tcpConnected = true;
+        m_witness = keepWitness(m_socket->socketDescriptor());
+        if (!m_request.tls)
+            send();
+    });
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpExchange::receive);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HttpExchange::closed);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::RemoteHostClosedError)
+            return closed();
+        failed();
+    });
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket)) {
+        connect(tls, &QSslSocket::sslErrors, this, &HttpExchange::judgeCertificate);
+        connect(tls, &QSslSocket::encrypted, this, [this, tls] {
+            const QString by = m_trustedByFingerprint ? tr("trusted by its fingerprint")
+                                                      : tr("accepted by the system's trust store");
+            m_outcome.tls = tr("%1, certificate SHA-256 %2 %3")
+                                .arg(tlsVersion(tls->sessionProtocol()),
+                                     FormatFingerprint(
+                                         tls->peerCertificate().digest(QCryptographicHash::Sha256)),
+                                     by);
+            send();
+        });
+        tls->connectToHostEncrypted(request.host, request.port);
+    } else {
+        m_socket->connectToHost(request.host, request.port);
+    }
+}
+
+HttpExchange::~HttpExchange()
+{
+    dropWitness(m_witness);
+}
+
+// The system's trust store did not accept the certificate for the receiver's name. It is taken
+// only when the user trusted its very fingerprint for this receiver; otherwise the handshake
+// ends here, before a byte of the request has gone out.
+void HttpExchange::judgeCertificate()
+{
+    auto *tls = static_cast<QSslSocket *>(m_socket);
+    const QSslCertificate certificate = tls->peerCertificate();
+    const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256);
+    if (!certificate.isNull() && m_trust.trusts(m_request.receiverKey, fingerprint)) {
+        m_trustedByFingerprint = true;
+        tls->ignoreSslErrors();
+        return;
+    }
+    UntrustedCertificate untrusted;
+    untrusted.receiver = m_request.receiverKey;
+    untrusted.fingerprint = fingerprint;
+    untrusted.trusted = m_trust.keptFor(m_request.receiverKey);
+    untrusted.validFrom = certificate.effectiveDate();
+    untrusted.validUntil = certificate.expiryDate();
+    m_outcome.untrusted = untrusted;
+}
+
+void HttpExchange::send()
+{
+    const HttpRequest &request = m_request;
     QByteArray head = requestLine(request) + "\r\nHost: " + request.hostHeader + "\r\n";
     if (!request.authorization.isEmpty())
         head += "Authorization: " + request.authorization + "\r\n";
@@ -94,34 +185,8 @@ HttpExchange::HttpExchange(const HttpRequest &request, Done done, QObject *paren
     if (request.method == "POST" || !request.body.isEmpty())
         head += "Content-Length: " + QByteArray::number(request.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
-
-    // The receiver is on the local network: no proxy stands between.
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    m_socket->setReadBufferSize(HttpAnswerParser::MaxBodySize);
-    connect(m_socket, &QTcpSocket::connected, this, [this, wire = head + request.body] {
-        m_witness = keepWitness(m_socket->socketDescriptor());
-        m_socket->write(wire);
-    });
-    connect(m_socket, &QTcpSocket::readyRead, this, &HttpExchange::receive);
-    connect(m_socket, &QTcpSocket::disconnected, this, &HttpExchange::closed);
-    connect(m_socket,
-            &QTcpSocket::errorOccurred,
-            this,
-            [this, request](QAbstractSocket::SocketError error) {
-                if (error == QAbstractSocket::RemoteHostClosedError)
-                    return closed();
-                receive(); // whatever came before the failure
-                if (m_finished)
-                    return;
-                m_socketFailure = socketFailure(*m_socket, request);
-                finish();
-            });
-    m_socket->connectToHost(request.host, request.port);
-}
-
-HttpExchange::~HttpExchange()
-{
-    dropWitness(m_witness);
+    m_outcome.connected = true;
+    m_socket->write(head + request.body);
 }
 
 void HttpExchange::receive()
@@ -137,7 +202,30 @@ void HttpExchange::closed()
     receive();
     if (m_finished)
         return;
+    if (m_request.tls && !m_outcome.connected) // closed during the handshake
+        return failed();
     m_parser.closed(!endedInReset());
+    finish();
+}
+
+void HttpExchange::failed()
+{
+    receive(); // whatever came before the failure
+    if (m_finished)
+        return;
+    const HttpRequest &request = m_request;
+    if (const auto &untrusted = m_outcome.untrusted; untrusted && untrusted->changed())
+        m_outcome.failure = tr("the receiver's certificate has changed since it was trusted: it "
+                               "is now SHA-256 %1, trusted was %2")
+                                .arg(FormatFingerprint(untrusted->fingerprint),
+                                     FormatFingerprint(untrusted->trusted));
+    else if (untrusted)
+        m_outcome.failure = tr("the receiver's certificate is not trusted: SHA-256 %1")
+                                .arg(FormatFingerprint(untrusted->fingerprint));
+    else if (m_tcpConnected && !m_outcome.connected) // the TLS handshake failed
+        m_outcome.failure = noTls(request, m_socket->errorString());
+    else
+        m_outcome.failure = socketFailure(*m_socket, request);
     finish();
 }
 
@@ -151,14 +239,14 @@ void HttpExchange::finish()
     if (m_finished)
         return;
     m_finished = true;
-    HttpOutcome outcome;
+    HttpOutcome outcome = m_outcome;
     outcome.unanswered = m_parser.unanswered();
-    if (!m_socketFailure.isEmpty())
-        outcome.failure = m_socketFailure;
-    else if (m_parser.verdict() == HttpAnswerParser::Verdict::Complete)
-        outcome.answer = m_parser.answer();
-    else
-        outcome.failure = m_parser.failure();
+    if (outcome.failure.isEmpty()) {
+        if (m_parser.verdict() == HttpAnswerParser::Verdict::Complete)
+            outcome.answer = m_parser.answer();
+        else
+            outcome.failure = m_parser.failure();
+    }
     m_socket->disconnect(this);
     m_socket->abort();
     dropWitness(std::exchange(m_witness, -1));

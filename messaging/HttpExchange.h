@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateTrust.h"
 #include "HttpAnswerParser.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QTcpSocket;
 
@@ -15,6 +17,8 @@ struct HttpRequest
 {
     QString host;             // name or address to connect to
     quint16 port = 80;        // port to connect to
+    bool tls = false;         // over TLS, never falling back to plain HTTP
+    QString receiverKey;      // host:port in lower case, where trust in its certificate is kept
     QByteArray hostHeader;    // host[:port] as typed, for the Host header
     QByteArray authorization; // "Basic …" when the address holds a login, else empty
     QByteArray method = "GET";
@@ -28,12 +32,16 @@ struct HttpOutcome
 {
     QString failure;         // empty when an answer came
     HttpAnswer answer;       // the answer, when one came
+    bool connected = false;  // a connection was made (and, with TLS, secured)
     bool unanswered = false; // the connection ended before a single byte of an answer
+    QString tls;             // the TLS version and the certificate's fingerprint, when secured
+    std::optional<UntrustedCertificate> untrusted; // the certificate that ended the exchange
 };
 
 // Puts one request on the wire over a connection of its own (Connection: close) and reads the
 // answer. The request goes out once, whatever becomes of the connection: a receiver queues its
-// messages, so a request sent again would show the message again.
+// messages, so a request sent again would show the message again. Over TLS the request goes out
+// only once the receiver's certificate is trusted.
 class HttpExchange : public QObject
 {
     Q_OBJECT
@@ -43,22 +51,32 @@ public:
 
     // Starts at once. done is called from the event loop, never from inside the constructor;
     // destroying the exchange before then abandons it and done is not called.
-    HttpExchange(const HttpRequest &request, Done done, QObject *parent = nullptr);
+    HttpExchange(const HttpRequest &request,
+                 const CertificateTrust &trust,
+                 Done done,
+                 QObject *parent = nullptr);
     ~HttpExchange() override;
 
     // The request line as it goes on the wire, without its line end.
     static QByteArray requestLine(const HttpRequest &request);
 
 private:
+    void judgeCertificate();
+    void send();
     void receive();
     void closed();
+    void failed();
     void finish();
     bool endedInReset() const;
 
+    HttpRequest m_request;
+    CertificateTrust m_trust;
     QTcpSocket *m_socket;
     Done m_done;
     HttpAnswerParser m_parser;
-    QString m_socketFailure; // why the connection failed, when it did
-    qintptr m_witness = -1;  // a second handle on the connection, to tell a close from a reset
+    HttpOutcome m_outcome;
+    qintptr m_witness = -1; // a second handle on the connection, to tell a close from a reset
+    bool m_tcpConnected = false;
+    bool m_trustedByFingerprint = false; // rather than by the system's trust store
     bool m_finished = false;
 };

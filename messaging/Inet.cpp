@@ -17,16 +17,16 @@ Inet::~Inet()
 
 void Inet::Send(const Message &message, QObject *context, Done done)
 {
-    auto *dialogue = new ReceiverDialogue(message, m_secondGeneration, m_timeout, this);
+    auto *dialogue = new ReceiverDialogue(message, m_secondGeneration, m_trust, m_timeout, this);
     dialogue->setTrace(m_trace);
     m_pending.insert(dialogue);
     emit pendingCountChanged(pendingCount());
     dialogue->start([this, dialogue, context = QPointer<QObject>(context), done = std::move(done)](
-                        const QString &failure) {
+                        const SendOutcome &outcome) {
         m_pending.remove(dialogue);
         dialogue->deleteLater();
         emit pendingCountChanged(pendingCount());
         if (context)
-            done(failure);
+            done(outcome);
     });
 }

@@ -16,7 +16,7 @@ class Inet : public QObject
     Q_OBJECT
 
 public:
-    // Called once per send: an empty text when the receiver took the message, else why not.
+    // Called once per send with how it ended.
     using Done = ReceiverDialogue::Done;
 
     explicit Inet(std::chrono::milliseconds timeout = std::chrono::seconds(60),
@@ -30,6 +30,9 @@ public:
     // Every dialogue from now on tells trace what it says to the receiver and what it hears.
     void setTrace(ReceiverDialogue::Trace trace) { m_trace = std::move(trace); }
 
+    // Every dialogue from now on takes these certificates beyond those the system trusts.
+    void setCertificateTrust(const CertificateTrust &trust) { m_trust = trust; }
+
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
 
 signals:
@@ -39,5 +42,6 @@ private:
     std::chrono::milliseconds m_timeout;
     SecondGenerationReceivers m_secondGeneration;
     ReceiverDialogue::Trace m_trace;
+    CertificateTrust m_trust;
     QSet<ReceiverDialogue *> m_pending;
 };

@@ -7,3 +7,7 @@ QString ComposeMessageUrl(const QString &address,
                           const QString &timeout,
                           const QString &caption,
                           const QString &body);
+
+// The same URL's path and query, without scheme and address: what the first-generation request
+// asks for, whatever the address holds.
+QString ComposeMessageTarget(const QString &timeout, const QString &caption, const QString &body);

@@ -1,10 +1,10 @@
 #include "ReceiverDialogue.h"
+#include "AnswerTexts.h"
 #include "MessageUrl.h"
 #include "WireUrl.h"
+#include "XmlAnswer.h"
 
-#include <QCoreApplication>
 #include <QUrl>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <optional>
@@ -12,59 +12,9 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Inet", text);
-}
-
-QString statusFailure(const HttpAnswer &answer, const HttpRequest &request)
-{
-    if (answer.status == 401 && request.authorization.isEmpty())
-        return tr("the receiver wants a login, so type the address as user:password@%1")
-            .arg(QString::fromUtf8(request.hostHeader));
-    if (answer.status == 401)
-        return tr("the receiver refused the login");
-    return tr("the receiver answered HTTP %1 %2")
-        .arg(answer.status)
-        .arg(QString::fromUtf8(answer.reason))
-        .trimmed();
-}
-
 QByteArray formValue(const QString &text)
 {
     return QUrl::toPercentEncoding(text);
-}
-
-// The text of each element of an XML answer, the first of each name; nothing when the answer is
-// not well-formed XML, since a reader stopped by an error has read only part of it.
-std::optional<QHash<QString, QString>> xmlElements(const QByteArray &xml)
-{
-    QXmlStreamReader reader(xml);
-    QHash<QString, QString> elements;
-    QList<std::pair<QString, QString>> open; // names and texts of the elements being read
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            open.append({reader.name().toString(), QString()});
-            break;
-        case QXmlStreamReader::Characters:
-            for (auto &element : open)
-                element.second += reader.text();
-            break;
-        case QXmlStreamReader::EndElement:
-            if (!open.isEmpty()) {
-                const auto [name, text] = open.takeLast();
-                if (!elements.contains(name))
-                    elements.insert(name, text.trimmed());
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    if (reader.hasError())
-        return std::nullopt;
-    return elements;
 }
 
 // A first-generation request this long may be more than a second-generation receiver's web server
@@ -76,157 +26,278 @@ bool refusesLongRequests(int status)
     return status == 400 || status == 414 || status == 431;
 }
 
+bool isSuccess(const HttpAnswer &answer)
+{
+    return answer.status >= 200 && answer.status <= 299;
+}
+
+// An answer that is an HTTP error, told as its status line says it.
+QString httpRefusal(const HttpAnswer &answer)
+{
+    return ReceiverDialogue::tr("the receiver answered HTTP %1 %2")
+        .arg(answer.status)
+        .arg(QString::fromUtf8(answer.reason))
+        .trimmed();
+}
+
 } // namespace
 
 ReceiverDialogue::ReceiverDialogue(const Message &message,
                                    SecondGenerationReceivers &known,
+                                   const CertificateTrust &trust,
                                    std::chrono::milliseconds timeout,
                                    QObject *parent)
     : QObject(parent)
     , m_message(message)
     , m_known(known)
+    , m_trust(trust)
     , m_timeout(timeout)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        finish(tr("no answer from the receiver within %1 seconds")
-                   .arg(QString::number(static_cast<double>(m_timeout.count()) / 1000.0)));
+        fail(tr("no answer from the receiver within %1 seconds")
+                 .arg(QString::number(static_cast<double>(m_timeout.count()) / 1000.0)));
     });
+    m_nextAnswer.setSingleShot(true);
+    connect(&m_nextAnswer, &QTimer::timeout, this, [this] { send(Step::Answer); });
 }
 
 void ReceiverDialogue::start(Done done)
 {
     m_done = std::move(done);
-    // Spaces around the address are a slip of the keyboard, not part of it.
-    const QString address = m_message.address.trimmed();
-    if (const QString problem = AddressProblem(address);
-        !problem.isEmpty() && !address.contains(QLatin1String("://")))
-        return finish(problem);
-    auto request = RequestForUrl(
-        ComposeMessageUrl(address, m_message.timeout, m_message.caption, m_message.body));
-    if (const QString *invalid = std::get_if<QString>(&request))
-        return finish(*invalid);
-    m_first = std::get<HttpRequest>(std::move(request));
+    auto address = ParseReceiverAddress(m_message.address);
+    if (const QString *invalid = std::get_if<QString>(&address))
+        return fail(*invalid);
+    m_address = std::get<ReceiverAddress>(std::move(address));
     m_timer.start(m_timeout);
-    const auto known = m_known.constFind(m_message.address);
+    if (isQuestion())
+        return send(Step::Session);
+    const auto known = m_known.constFind(knownKey());
     if (known == m_known.cend())
-        return sendFirstGeneration();
+        return send(Step::FirstGeneration);
     m_remembered = true;
     m_session = *known;
-    postMessage();
+    send(Step::Message);
 }
 
-void ReceiverDialogue::send(const QByteArray &method,
-                            const QByteArray &target,
-                            const QByteArray &form,
-                            Next next)
+HttpRequest ReceiverDialogue::requestFor(Step step) const
 {
-    HttpRequest request = m_first;
-    request.method = method;
-    request.target = target;
-    request.body = form;
-    if (!form.isEmpty())
+    HttpRequest request;
+    request.host = m_address.host;
+    request.port = m_address.port;
+    request.tls = m_address.tls;
+    request.receiverKey = m_address.receiverKey();
+    request.hostHeader = m_address.hostHeader;
+    request.authorization = m_address.authorization();
+    QByteArray form;
+    switch (step) {
+    case Step::FirstGeneration:
+        request.target = EncodeUrlForWire(
+            ComposeMessageTarget(m_message.timeout, m_message.caption, m_message.body));
+        break;
+    case Step::Session:
+        request.target = "/web/session";
+        break;
+    case Step::Message: {
+        const QString text = m_message.caption.isEmpty()
+                                 ? m_message.body
+                                 : m_message.caption + QLatin1Char('\n') + m_message.body;
+        // A question goes without a time-out: a box that runs out closes with its preselected
+        // Yes, which would read as an answer that nobody gave.
+        const int type = isQuestion() ? Message::Question : std::clamp(m_message.type, 1, 3);
+        const QString timeout = isQuestion() ? QStringLiteral("0") : m_message.timeout;
+        request.method = "POST";
+        request.target = "/web/message";
+        form = "text=" + formValue(text) + "&type=" + QByteArray::number(type)
+               + "&timeout=" + formValue(timeout);
+        break;
+    }
+    case Step::EarlierAnswer:
+    case Step::Answer:
+        // A receiver that hands out sessions wants them on every call, and by POST.
+        if (m_session.isEmpty()) {
+            request.target = "/web/messageanswer?getanswer=now";
+        } else {
+            request.method = "POST";
+            request.target = "/web/messageanswer";
+            form = "getanswer=now";
+        }
+        break;
+    }
+    if (!m_session.isEmpty() && request.method == "POST")
+        form += "&sessionid=" + formValue(m_session);
+    if (request.method == "POST") {
+        request.body = form;
         request.contentType = "application/x-www-form-urlencoded";
-    const QString peer = QString::fromUtf8(request.hostHeader);
+    }
+    return request;
+}
+
+void ReceiverDialogue::send(Step step)
+{
+    if (step == Step::Answer)
+        m_timer.start(m_timeout); // each request for the answer has the time-out of its own
+    const HttpRequest request = requestFor(step);
+    const QString peer = m_address.shown();
     trace(QStringLiteral("> %1 (to %2)")
               .arg(QString::fromUtf8(HttpExchange::requestLine(request)), peer));
     m_exchange = new HttpExchange(
         request,
-        [this, next, peer](const HttpOutcome &outcome) {
+        m_trust,
+        [this, step, peer](const HttpOutcome &outcome) {
             m_exchange->deleteLater();
             m_exchange = nullptr;
-            if (!outcome.failure.isEmpty()) {
-                trace(QStringLiteral("< %1 (from %2)").arg(outcome.failure, peer));
-                if (next == &ReceiverDialogue::judgeFirstGeneration && outcome.unanswered
-                    && isLongRequest())
-                    return askForSession();
-                return finish(outcome.failure);
-            }
+            if (!outcome.tls.isEmpty())
+                trace(QStringLiteral("* %1 (with %2)").arg(outcome.tls, peer));
             trace(QStringLiteral("< %1 (from %2)")
-                      .arg(QString::fromUtf8(outcome.answer.statusLine), peer));
-            (this->*next)(outcome.answer);
+                      .arg(outcome.failure.isEmpty() ? QString::fromUtf8(outcome.answer.statusLine)
+                                                     : outcome.failure,
+                           peer));
+            judge(step, outcome);
         },
         this);
 }
 
-void ReceiverDialogue::sendFirstGeneration()
+void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
 {
-    send(m_first.method, m_first.target, {}, &ReceiverDialogue::judgeFirstGeneration);
+    if (outcome.untrusted) {
+        SendOutcome untrusted;
+        untrusted.failure = outcome.failure;
+        untrusted.untrusted = outcome.untrusted;
+        return finish(untrusted);
+    }
+    if (!outcome.failure.isEmpty()) {
+        // A second-generation receiver's web server may drop a long request line unanswered.
+        if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
+            && isLongRequest())
+            return send(Step::Session);
+        return fail(outcome.failure);
+    }
+    const HttpAnswer &answer = outcome.answer;
+    if (answer.status == 401)
+        return fail(m_address.hasLogin
+                        ? tr("the receiver refused the login")
+                        : tr("the receiver wants a login, so type the address as "
+                             "%1user:password@%2")
+                              .arg(m_address.tls ? QStringLiteral("https://") : QString(),
+                                   m_address.hostAndPortTyped));
+    switch (step) {
+    case Step::FirstGeneration:
+        return judgeFirstGeneration(answer);
+    case Step::Session:
+        return takeSession(answer);
+    case Step::EarlierAnswer:
+        if (answer.status == 404) // it keeps no answers, so it can't tell this one
+            return fail(tr("this receiver can't ask questions"));
+        if (!isSuccess(answer))
+            return fail(httpRefusal(answer));
+        return send(Step::Message);
+    case Step::Message:
+        return judgeMessage(answer);
+    case Step::Answer:
+        return judgeAnswer(answer);
+    }
 }
 
 void ReceiverDialogue::judgeFirstGeneration(const HttpAnswer &answer)
 {
     if (answer.status == 404 // no such call: a second-generation receiver
         || (refusesLongRequests(answer.status) && isLongRequest()))
-        return askForSession();
-    if (answer.status < 200 || answer.status > 299)
-        return finish(statusFailure(answer, m_first));
+        return send(Step::Session);
+    if (!isSuccess(answer))
+        return fail(httpRefusal(answer));
     // A receiver that refuses a message still answers 200, with a text that starts "E:".
     if (answer.body.startsWith("E:"))
-        return finish(QString::fromUtf8(answer.body).trimmed());
+        return fail(QString::fromUtf8(answer.body).trimmed());
     finish({});
-}
-
-void ReceiverDialogue::askForSession()
-{
-    send("GET", "/web/session", {}, &ReceiverDialogue::takeSession);
 }
 
 void ReceiverDialogue::takeSession(const HttpAnswer &answer)
 {
     // Web interfaces without sessions answer 404; the message then goes without one.
-    m_session = answer.status == 200 ? xmlElements(answer.body)
+    m_session = answer.status == 200 ? XmlElements(answer.body)
                                            .value_or(QHash<QString, QString>{})
                                            .value(QStringLiteral("e2sessionid"))
                                      : QString();
-    postMessage();
+    send(isQuestion() && !m_sessionRenewed ? Step::EarlierAnswer : Step::Message);
 }
 
-void ReceiverDialogue::postMessage()
-{
-    const QString text = m_message.caption.isEmpty()
-                             ? m_message.body
-                             : m_message.caption + QLatin1Char('\n') + m_message.body;
-    // type 0 would wait for a yes or no on the TV, so it is never sent.
-    const int type = std::clamp(m_message.type, 1, 3);
-    QByteArray form = "text=" + formValue(text) + "&type=" + QByteArray::number(type)
-                      + "&timeout=" + formValue(m_message.timeout);
-    if (!m_session.isEmpty())
-        form += "&sessionid=" + formValue(m_session);
-    send("POST", "/web/message", form, &ReceiverDialogue::judgeSecondGeneration);
-}
-
-void ReceiverDialogue::judgeSecondGeneration(const HttpAnswer &answer)
+void ReceiverDialogue::judgeMessage(const HttpAnswer &answer)
 {
     if (answer.status == 412 && !m_sessionRenewed) { // the session is missing or has expired
         m_sessionRenewed = true;
-        return askForSession();
+        return send(Step::Session);
     }
+    if (answer.status == 404 && isQuestion())
+        return fail(tr("this receiver can't ask questions"));
     if (answer.status == 404 && m_remembered) { // not the receiver it was: start afresh, once
-        m_known.remove(m_message.address);
+        m_known.remove(knownKey());
         m_remembered = false;
         m_session.clear();
-        return sendFirstGeneration();
+        return send(Step::FirstGeneration);
     }
-    if (answer.status < 200 || answer.status > 299)
-        return finish(statusFailure(answer, m_first));
-    const auto elements = answer.status == 200 ? xmlElements(answer.body) : std::nullopt;
+    if (!isSuccess(answer))
+        return fail(httpRefusal(answer));
+    const auto elements = answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
     if (!elements || !elements->contains(QStringLiteral("e2state")))
-        return finish(tr("the receiver's answer to the message is not understood"));
+        return fail(tr("the receiver's answer to the message is not understood"));
     const QString state = elements->value(QStringLiteral("e2state"));
-    trace(
-        QStringLiteral("< e2state %1 (from %2)").arg(state, QString::fromUtf8(m_first.hostHeader)));
-    m_known.insert(m_message.address, m_session);
+    trace(QStringLiteral("< e2state %1 (from %2)").arg(state, m_address.shown()));
+    m_known.insert(knownKey(), m_session);
     // Judged by the state alone: the text that goes with it is translated on the receiver.
-    if (state.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+    if (state.compare(QLatin1String("True"), Qt::CaseInsensitive) != 0) {
+        const QString why = elements->value(QStringLiteral("e2statetext"));
+        return fail(why.isEmpty() ? tr("the receiver refused the message") : why);
+    }
+    if (!isQuestion())
         return finish({});
-    const QString why = elements->value(QStringLiteral("e2statetext"));
-    finish(why.isEmpty() ? tr("the receiver refused the message") : why);
+    m_timer.stop();
+    m_wait.setRemainingTime(std::chrono::seconds(m_message.wait));
+    m_nextAnswer.start(std::chrono::seconds(1));
+}
+
+// The receiver keeps one last answer. Its state and text say whether a person has answered and
+// what; only a text known for that state is taken.
+void ReceiverDialogue::judgeAnswer(const HttpAnswer &answer)
+{
+    m_timer.stop();
+    const auto elements = answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
+    if (!elements || !elements->contains(QStringLiteral("e2state")))
+        return fail(isSuccess(answer)
+                        ? tr("the receiver's answer to the question is not understood")
+                        : tr("%1 when asked for the answer").arg(httpRefusal(answer)));
+    const bool answered = elements->value(QStringLiteral("e2state"))
+                              .compare(QLatin1String("True"), Qt::CaseInsensitive)
+                          == 0;
+    const QString text = elements->value(QStringLiteral("e2statetext"));
+    trace(QStringLiteral("< e2state %1: %2 (from %3)")
+              .arg(elements->value(QStringLiteral("e2state")), text, m_address.shown()));
+    const std::optional<AnswerText> meaning = RecognizeAnswerText(text);
+    if (!meaning || (meaning == AnswerText::NoneYet) == answered)
+        return fail(
+            tr("the receiver's answer to the question is not understood: \"%1\"").arg(text));
+    SendOutcome outcome;
+    if (meaning == AnswerText::Yes)
+        outcome.answer = SendOutcome::Answer::Yes;
+    else if (meaning == AnswerText::No)
+        outcome.answer = SendOutcome::Answer::No;
+    else if (m_wait.hasExpired())
+        outcome.answer = SendOutcome::Answer::NotInTime;
+    if (outcome.answer)
+        return finish(outcome);
+    m_nextAnswer.start(
+        std::min(std::chrono::milliseconds(1000),
+                 std::chrono::ceil<std::chrono::milliseconds>(m_wait.remainingTimeAsDuration())));
 }
 
 bool ReceiverDialogue::isLongRequest() const
 {
-    return HttpExchange::requestLine(m_first).size() > LongRequestLine;
+    return HttpExchange::requestLine(requestFor(Step::FirstGeneration)).size() > LongRequestLine;
+}
+
+QString ReceiverDialogue::knownKey() const
+{
+    return (m_address.tls ? QStringLiteral("https://") : QString()) + m_address.receiverKey();
 }
 
 void ReceiverDialogue::trace(const QString &line) const
@@ -235,14 +306,22 @@ void ReceiverDialogue::trace(const QString &line) const
         m_trace(line);
 }
 
-void ReceiverDialogue::finish(const QString &failure)
+void ReceiverDialogue::fail(const QString &failure)
+{
+    SendOutcome outcome;
+    outcome.failure = failure;
+    finish(outcome);
+}
+
+void ReceiverDialogue::finish(const SendOutcome &outcome)
 {
     if (!m_done)
         return;
     m_timer.stop();
+    m_nextAnswer.stop();
     delete m_exchange;
     m_exchange = nullptr;
     const Done done = std::move(m_done);
     m_done = nullptr;
-    done(failure);
+    done(outcome);
 }

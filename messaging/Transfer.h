@@ -1,17 +1,43 @@
 #pragma once
 
+#include "CertificateTrust.h"
+
+#include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The four values that describe one message, as typed.
 struct Message
 {
-    QString address; // host[:port] or user:password@host[:port]
-    QString timeout; // passed on as typed
+    static constexpr int Question = 0; // type of a yes/no question
+
+    QString address; // [https://][user:password@]host[:port]
+    QString timeout; // passed on as typed; a question goes without one
     QString caption;
     QString body;
-    int type = 1; // the second generation's box: 1 information, 2 warning, 3 error
+    int type = 1; // the second generation's box: 1 information, 2 warning, 3 error, 0 question
+    int wait = 0; // a question: seconds to wait for a person's answer
+};
+
+// How one send ended.
+struct SendOutcome
+{
+    enum class Answer { Yes, No, NotInTime };
+
+    QString failure; // empty when the receiver took the message (or asked the question)
+    // The certificate that ended the dialogue before anything was sent, when that was why.
+    std::optional<UntrustedCertificate> untrusted;
+    std::optional<Answer> answer; // a question's answer, as a person gave it, or none in time
+};
+
+// A receiver found on the local network.
+struct FoundReceiver
+{
+    QString name;    // as it announces itself
+    QString address; // to type: host[:port], or https://host[:port] where only HTTPS is offered
+    QString kind;    // what answers there: "openwebif", "maker" or "web interface"
 };
 
 // The transfer as the window reaches it inside the transfer library, which the window loads on
@@ -19,14 +45,26 @@ struct Message
 class Transfer
 {
 public:
-    // Called once per send: an empty text when the receiver took the message, else why not.
-    using Done = std::function<void(const QString &failure)>;
+    using Done = std::function<void(const SendOutcome &outcome)>;
 
     virtual ~Transfer() = default;
 
     // done comes from the event loop, or before Send returns when the address is not one to send
     // to. Destroying the transfer abandons what is under way, and done is not called.
     virtual void Send(const Message &message, Done done) = 0;
+
+    // Which certificates the sends from now on take beyond those the system trusts.
+    virtual void setCertificateTrust(const CertificateTrust &trust) = 0;
+
+    // Looks for receivers on the local network, for a few seconds; askAt ("address:port") asks
+    // there alone instead, for trying it on this machine. found is told each receiver as it is
+    // confirmed, finished once when the search is over. Destroying the returned object (a child
+    // of parent) ends the search without telling anybody.
+    virtual QObject *FindReceivers(const QString &askAt,
+                                   std::function<void(const FoundReceiver &receiver)> found,
+                                   std::function<void()> finished,
+                                   QObject *parent)
+        = 0;
 };
 
 // What the transfer library exports under the name quillora_create_transfer: a new transfer with

@@ -1,6 +1,7 @@
 // The transfer library: the receiver dialogue and its network code, loaded by the window on its
 // first send.
 #include "Inet.h"
+#include "ReceiverFinder.h"
 #include "Transfer.h"
 
 namespace {
@@ -15,6 +16,25 @@ public:
     void Send(const Message &message, Done done) override
     {
         m_inet.Send(message, &m_inet, std::move(done));
+    }
+
+    void setCertificateTrust(const CertificateTrust &trust) override
+    {
+        m_inet.setCertificateTrust(trust);
+    }
+
+    QObject *FindReceivers(const QString &askAt,
+                           std::function<void(const FoundReceiver &receiver)> found,
+                           std::function<void()> finished,
+                           QObject *parent) override
+    {
+        auto *finder = new ReceiverFinder(parent);
+        if (const qsizetype colon = askAt.lastIndexOf(QLatin1Char(':')); colon > 0)
+            finder->setTarget(QHostAddress(askAt.left(colon)), askAt.mid(colon + 1).toUShort());
+        QObject::connect(finder, &ReceiverFinder::found, finder, std::move(found));
+        QObject::connect(finder, &ReceiverFinder::finished, finder, std::move(finished));
+        finder->start();
+        return finder;
     }
 
 private:

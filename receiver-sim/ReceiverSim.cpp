@@ -1,6 +1,17 @@
 #include "ReceiverSim.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The largest request body taken: a long message is a few dozen KiB.
+constexpr qint64 MaxBody = 1024 * 1024;
+
+} // namespace
 
 ReceiverSim::ReceiverSim(Firmware firmware, QObject *parent)
     : QTcpServer(parent)
@@ -11,6 +22,12 @@ ReceiverSim::ReceiverSim(Firmware firmware, QObject *parent)
 void ReceiverSim::requireLogin(const QString &user, const QString &password)
 {
     m_login = (user + QLatin1Char(':') + password).toUtf8();
+}
+
+void ReceiverSim::serveTls(const QSslCertificate &certificate, const QSslKey &key)
+{
+    m_certificate = certificate;
+    m_key = key;
 }
 
 QByteArray ReceiverSim::header(const QByteArray &request, const QByteArray &name)
@@ -40,8 +57,18 @@ QHash<QString, QString> ReceiverSim::decodeQuery(const QByteArray &query)
 
 void ReceiverSim::incomingConnection(qintptr socketDescriptor)
 {
-    auto *socket = new QTcpSocket(this);
-    socket->setSocketDescriptor(socketDescriptor);
+    QTcpSocket *socket = nullptr;
+    if (m_certificate.isNull()) {
+        socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(socketDescriptor);
+    } else {
+        auto *tls = new QSslSocket(this);
+        tls->setSocketDescriptor(socketDescriptor);
+        tls->setLocalCertificate(m_certificate);
+        tls->setPrivateKey(m_key);
+        tls->startServerEncryption();
+        socket = tls;
+    }
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     connect(
         socket, &QTcpSocket::readyRead, socket, [this, socket, pending = QByteArray()]() mutable {
@@ -53,7 +80,19 @@ void ReceiverSim::incomingConnection(qintptr socketDescriptor)
             }
             // One connection may carry several requests, each with a body of Content-Length.
             for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
-                const qsizetype size = end + 4 + header(pending, "Content-Length").toLongLong();
+                const QByteArray length = header(pending.left(end + 4), "Content-Length");
+                bool isNumber = length.isEmpty();
+                const qint64 bodySize = isNumber ? 0 : length.toLongLong(&isNumber);
+                // Only digits, and no more than a message ever needs.
+                if (!isNumber || bodySize < 0 || bodySize > MaxBody
+                    || !std::all_of(length.begin(), length.end(), [](char c) {
+                           return c >= '0' && c <= '9';
+                       })) {
+                    socket->write(response(400, "Bad Request", "bad Content-Length\n"));
+                    socket->disconnectFromHost();
+                    return;
+                }
+                const qsizetype size = end + 4 + bodySize;
                 if (pending.size() < size)
                     return;
                 const QByteArray request = pending.left(size);
@@ -106,6 +145,13 @@ QByteArray ReceiverSim::answer(const QByteArray &request)
                             + "</e2sessionid>\n",
                         "Content-Type: application/xhtml+xml\r\n");
     }
+    if (path == "/web/about")
+        return about();
+    if (path == "/web/messageanswer") {
+        if (method == "GET" && m_firmware == Firmware::Maker)
+            return response(405, "Method Not Allowed", "", "Allow: POST\r\n");
+        return lastAnswer(method, method == "POST" ? body : query);
+    }
     if (path != "/web/message")
         return notFound;
     if (method == "POST")
@@ -130,7 +176,87 @@ QByteArray ReceiverSim::webMessage(const QByteArray &method, const QByteArray &f
     if (!isNumber)
         return stateAnswer(false, "type " + type.toUtf8() + " is not a number");
     emit boxShown(type, values.value(QStringLiteral("timeout")), text);
+    if (type.toInt() == 0)
+        ask(values.value(QStringLiteral("timeout")));
     return stateAnswer(true, "Message sent successfully!");
+}
+
+void ReceiverSim::scriptAnswer(Reply reply, std::chrono::milliseconds after)
+{
+    m_script = reply;
+    m_scriptAfter = after;
+}
+
+void ReceiverSim::setAnswerTexts(const QString &yes, const QString &no, const QString &noneYet)
+{
+    m_yes = yes;
+    m_no = no;
+    m_noneYet = noneYet;
+}
+
+void ReceiverSim::leaveAnswer(Reply reply)
+{
+    m_lastReply = reply == Reply::None ? std::nullopt : std::optional(reply == Reply::Yes);
+}
+
+// A yes/no box is on the screen from now on, answered as scripted or by its own time-out.
+void ReceiverSim::ask(const QString &timeout)
+{
+    const int question = ++m_questions;
+    m_questionOpen = true;
+    if (m_firmware == Firmware::OpenWebif)
+        m_lastReply.reset();
+    if (m_script != Reply::None)
+        QTimer::singleShot(m_scriptAfter, this, [this, question] {
+            answerQuestion(question, m_script, QStringLiteral("as scripted"));
+        });
+    bool isNumber = false;
+    const int seconds = timeout.toInt(&isNumber);
+    if (isNumber && seconds > 0)
+        QTimer::singleShot(std::chrono::seconds(seconds), this, [this, question, seconds] {
+            answerQuestion(question,
+                           Reply::Yes,
+                           QStringLiteral("by itself, when its %1 seconds ran out").arg(seconds));
+        });
+}
+
+void ReceiverSim::answerQuestion(int question, Reply reply, const QString &how)
+{
+    if (question != m_questions || !m_questionOpen)
+        return;
+    m_questionOpen = false;
+    m_lastReply = reply == Reply::Yes;
+    emit questionAnswered(reply == Reply::Yes ? QStringLiteral("yes") : QStringLiteral("no"), how);
+}
+
+// The one last answer. The maker's interface forgets it once it has been read.
+QByteArray ReceiverSim::lastAnswer(const QByteArray &method, const QByteArray &form)
+{
+    const QHash<QString, QString> values = decodeQuery(form);
+    if (m_firmware == Firmware::Maker && method == "POST"
+        && !m_sessions.contains(values.value(QStringLiteral("sessionid"))))
+        return response(412, "Precondition Failed", "session id missing or invalid\n");
+    const std::optional<bool> reply = m_lastReply;
+    if (m_firmware == Firmware::Maker)
+        m_lastReply.reset();
+    if (!reply)
+        return stateAnswer(false, m_noneYet.toUtf8());
+    return stateAnswer(true, (*reply ? m_yes : m_no).toUtf8());
+}
+
+// What the receiver is: its Enigma2 version, and which web interface answers.
+QByteArray ReceiverSim::about() const
+{
+    const QByteArray webInterface
+        = m_firmware == Firmware::OpenWebif ? "OWIF 1.5.2" : "1.8.2 (maker's web interface)";
+    return response(200,
+                    "OK",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<e2abouts>\n<e2about>\n"
+                    "<e2enigmaversion>2026-11-30</e2enigmaversion>\n<e2webifversion>"
+                        + webInterface
+                        + "</e2webifversion>\n<e2model>simulator</e2model>\n</e2about>\n"
+                          "</e2abouts>\n",
+                    "Content-Type: application/xhtml+xml\r\n");
 }
 
 QByteArray ReceiverSim::stateAnswer(bool state, const QByteArray &text)

@@ -1,12 +1,21 @@
 // Plays the receiver on this machine, so Quillora can be tried without one:
 //   quillora-receiver-sim 8080 [--firmware first|openwebif|maker] [--user NAME --password SECRET]
-//                              [--max-line BYTES]
-// then send to 127.0.0.1:8080 (or NAME:SECRET@127.0.0.1:8080).
+//                              [--max-line BYTES] [--tls-certificate FILE --tls-key FILE]
+//                              [--announce NAME] [--answer yes|no|none] [--answer-after SECONDS]
+//                              [--language CODE]
+// then send to 127.0.0.1:8080 (or NAME:SECRET@127.0.0.1:8080, or https://127.0.0.1:8080).
+#include "Announcer.h"
+#include "AnswerTexts.h"
 #include "ReceiverSim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTextStream>
+
+#include <optional>
 
 namespace {
 
@@ -24,6 +33,29 @@ const QHash<QString, QString> descriptions = {
      QStringLiteral("a second-generation receiver with the maker's web interface "
                     "(/web/message by POST with a session id)")},
 };
+
+// The certificate and key of PEM files, or why they can't be served.
+std::optional<QString>
+loadTls(ReceiverSim &receiver, const QString &certificatePath, const QString &keyPath)
+{
+    QFile certificateFile(certificatePath);
+    QFile keyFile(keyPath);
+    if (!certificateFile.open(QIODevice::ReadOnly))
+        return certificatePath + QStringLiteral(": ") + certificateFile.errorString();
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return keyPath + QStringLiteral(": ") + keyFile.errorString();
+    const QSslCertificate certificate(certificateFile.readAll(), QSsl::Pem);
+    if (certificate.isNull())
+        return certificatePath + QStringLiteral(": not a PEM certificate");
+    const QByteArray pem = keyFile.readAll();
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec}) {
+        if (const QSslKey key(pem, algorithm, QSsl::Pem); !key.isNull()) {
+            receiver.serveTls(certificate, key);
+            return std::nullopt;
+        }
+    }
+    return keyPath + QStringLiteral(": not an unencrypted PEM key (RSA or EC)");
+}
 
 } // namespace
 
@@ -52,7 +84,47 @@ int main(int argc, char *argv[])
                        "of second-generation receivers does (default 16384 for openwebif and "
                        "maker, none for first)."),
         QStringLiteral("bytes"));
-    parser.addOptions({firmware, user, password, maxLine});
+    const QCommandLineOption tlsCertificate(
+        QStringLiteral("tls-certificate"),
+        QStringLiteral("Serve HTTPS with this certificate (PEM), as receivers with HTTPS on do."),
+        QStringLiteral("file"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("The certificate's private key (PEM)."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption announce(
+        QStringLiteral("announce"),
+        QStringLiteral("Announce the receiver by this name on the local network by multicast DNS, "
+                       "as receivers do, so that quillora-send --find and the window find it "
+                       "(on this machine only)."),
+        QStringLiteral("name"));
+    const QCommandLineOption answer(
+        QStringLiteral("answer"),
+        QStringLiteral("How the person at the TV answers a yes/no question: yes, no or none "
+                       "(default none). A question with a timeout of its own answers itself with "
+                       "yes when that runs out, as a receiver does."),
+        QStringLiteral("answer"),
+        QStringLiteral("none"));
+    const QCommandLineOption answerAfter(QStringLiteral("answer-after"),
+                                         QStringLiteral("Seconds before that answer (default 0)."),
+                                         QStringLiteral("seconds"),
+                                         QStringLiteral("0"));
+    const QCommandLineOption language(
+        QStringLiteral("language"),
+        QStringLiteral("Language of the answer texts, as OpenWebif gives them: %1 (default en). "
+                       "The maker's interface answers in English.")
+            .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
+        QStringLiteral("code"),
+        QStringLiteral("en"));
+    parser.addOptions({firmware,
+                       user,
+                       password,
+                       maxLine,
+                       tlsCertificate,
+                       tlsKey,
+                       announce,
+                       answer,
+                       answerAfter,
+                       language});
     parser.process(application);
 
     QTextStream out(stdout);
@@ -81,11 +153,63 @@ int main(int argc, char *argv[])
         }
         receiver.setMaxLine(bytes);
     }
+    static const QHash<QString, ReceiverSim::Reply> replies
+        = {{QStringLiteral("yes"), ReceiverSim::Reply::Yes},
+           {QStringLiteral("no"), ReceiverSim::Reply::No},
+           {QStringLiteral("none"), ReceiverSim::Reply::None}};
+    const double after = parser.value(answerAfter).toDouble(&isNumber);
+    if (!replies.contains(parser.value(answer)) || !isNumber || after < 0) {
+        err << "--answer wants yes, no or none, and --answer-after a number of seconds."
+            << Qt::endl;
+        return 2;
+    }
+    receiver.scriptAnswer(replies.value(parser.value(answer)),
+                          std::chrono::milliseconds(qRound64(after * 1000)));
+    const std::optional<AnswerTexts> texts = AnswerTextsOf(parser.value(language));
+    if (!texts) {
+        err << "Unknown language \"" << parser.value(language) << "\": give one of "
+            << AnswerTextLanguages().join(QStringLiteral(", ")) << "." << Qt::endl;
+        return 2;
+    }
+    if (kind == QLatin1String("openwebif"))
+        receiver.setAnswerTexts(texts->yes, texts->no, texts->noneYet);
+    const bool tls = parser.isSet(tlsCertificate) || parser.isSet(tlsKey);
+    if (tls && (!parser.isSet(tlsCertificate) || !parser.isSet(tlsKey))) {
+        err << "HTTPS needs both --tls-certificate and --tls-key." << Qt::endl;
+        return 2;
+    }
+    if (tls) {
+        if (const auto why
+            = loadTls(receiver, parser.value(tlsCertificate), parser.value(tlsKey))) {
+            err << "Cannot serve HTTPS: " << *why << Qt::endl;
+            return 2;
+        }
+    }
     if (!receiver.listen(QHostAddress::LocalHost, port)) {
         err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
         return 1;
     }
 
+    if (parser.isSet(announce)) {
+        if (kind == QLatin1String("first")) {
+            err << "A first-generation receiver doesn't announce itself: give --firmware "
+                   "openwebif or maker with --announce."
+                << Qt::endl;
+            return 2;
+        }
+        auto *announcer
+            = new Announcer(parser.value(announce),
+                            kind == QLatin1String("openwebif") ? Announcer::Interface::OpenWebif
+                                                               : Announcer::Interface::Maker,
+                            tls,
+                            port,
+                            &receiver);
+        if (const QString why = announcer->start(); !why.isEmpty()) {
+            err << "Cannot announce the receiver: " << why << Qt::endl;
+            return 1;
+        }
+        out << "Announced as \"" << parser.value(announce) << "\" by multicast DNS" << Qt::endl;
+    }
     QObject::connect(&receiver,
                      &ReceiverSim::messageReceived,
                      &receiver,
@@ -108,7 +232,14 @@ int main(int argc, char *argv[])
                              << text << "\n"
                              << Qt::endl;
                      });
-    out << "Receiver listening on 127.0.0.1:" << port << ", playing " << descriptions.value(kind)
+    QObject::connect(&receiver,
+                     &ReceiverSim::questionAnswered,
+                     &receiver,
+                     [&out](const QString &reply, const QString &how) {
+                         out << "answer:  " << reply << " (" << how << ")\n" << Qt::endl;
+                     });
+    out << "Receiver listening on " << (tls ? "https://" : "") << "127.0.0.1:" << port
+        << ", playing " << descriptions.value(kind)
         << (login ? ", login required" : ", no login required") << Qt::endl;
     return application.exec();
 }

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+# avahi-daemon and ip: quillora-send --find beside an independent responder, on a network of its own
+scripts/deps.sh avahi-daemon iproute2
 jobs=$(nproc)
 
 echo "== Build and test"

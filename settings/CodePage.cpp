@@ -11,9 +11,21 @@ namespace CodePage {
 
 #ifdef Q_OS_WIN
 
+namespace {
+
+// The system's ANSI code page, but where that is UTF-8 ("Beta: Use Unicode UTF-8"): an 8-bit file
+// is not valid UTF-8, or it would have been read as such, so it is taken to be Western Windows'.
+UINT eightBitCodePage()
+{
+    const UINT system = GetACP();
+    return system == CP_UTF8 ? 1252 : system;
+}
+
+} // namespace
+
 QString name()
 {
-    return QStringLiteral("code page %1").arg(GetACP());
+    return QStringLiteral("code page %1").arg(eightBitCodePage());
 }
 
 QString decode(QByteArrayView bytes)
@@ -21,9 +33,15 @@ QString decode(QByteArrayView bytes)
     if (bytes.isEmpty())
         return {};
     const int size = static_cast<int>(bytes.size());
-    QString text(MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0), Qt::Uninitialized);
-    MultiByteToWideChar(
-        CP_ACP, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), int(text.size()));
+    const UINT codePage = eightBitCodePage();
+    QString text(MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0),
+                 Qt::Uninitialized);
+    MultiByteToWideChar(codePage,
+                        0,
+                        bytes.data(),
+                        size,
+                        reinterpret_cast<wchar_t *>(text.data()),
+                        int(text.size()));
     return text;
 }
 
@@ -34,12 +52,13 @@ std::optional<QByteArray> encode(QStringView text)
     const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
     const int size = static_cast<int>(text.size());
     // No stand-ins: a character the code page lacks must not turn into a look-alike or a '?'.
+    const UINT codePage = eightBitCodePage();
     BOOL lacking = FALSE;
     const int length = WideCharToMultiByte(
-        CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, nullptr, &lacking);
+        codePage, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, nullptr, &lacking);
     QByteArray bytes(length, Qt::Uninitialized);
     WideCharToMultiByte(
-        CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, bytes.data(), length, nullptr, &lacking);
+        codePage, WC_NO_BEST_FIT_CHARS, wide, size, bytes.data(), length, nullptr, &lacking);
     if (lacking || length == 0 || decode(bytes) != text)
         return std::nullopt;
     return bytes;

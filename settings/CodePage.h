@@ -8,8 +8,9 @@
 #include <optional>
 
 // The 8-bit code page in which a settings file that is neither UTF-8 nor UTF-16 is written. On
-// Windows it is the system's ANSI code page, as the Windows profile functions use; elsewhere
-// Windows-1252, the code page of the Western Windows machines such files come from.
+// Windows it is the system's ANSI code page, as the Windows profile functions use, unless that is
+// UTF-8; elsewhere, and there, Windows-1252, the code page of the Western Windows machines such
+// files come from.
 namespace CodePage {
 
 // Its name, for messages.

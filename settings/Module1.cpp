@@ -2,6 +2,7 @@
 #include "ProfileFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -48,6 +49,31 @@ QString openForReading(QFile &file)
 #endif
 }
 
+// A new settings file may come to hold a password, so only its owner may read it. A file that is
+// replaced keeps its mode and owner, so that whoever could read it before still can, and nobody
+// else. Returns why that can't be, or empty.
+QString protect(QSaveFile &file, const QString &iniPath)
+{
+#ifdef Q_OS_UNIX
+    const int fd = static_cast<int>(file.handle());
+    struct stat before = {};
+    if (::stat(QFile::encodeName(iniPath).constData(), &before) != 0)
+        return ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? QString()
+                                                    : QString::fromLocal8Bit(std::strerror(errno));
+    if (::fchmod(fd, before.st_mode & 07777) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid())
+        && ::fchown(fd, before.st_uid, before.st_gid) != 0)
+        return QCoreApplication::translate("Module1",
+                                           "the file belongs to another user or group, which a "
+                                           "save can't keep");
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(iniPath);
+#endif
+    return {};
+}
+
 } // namespace
 
 namespace Module1 {
@@ -71,21 +97,32 @@ QString WriteIniEntry(const QString &iniPath,
                       const QString &key,
                       const QString &value)
 {
+    return WriteIniEntries(iniPath, section, {{key, value}});
+}
+
+QString WriteIniEntries(const QString &iniPath,
+                        const QString &section,
+                        const QList<std::pair<QString, QString>> &entries,
+                        const QString &startFrom)
+{
     // Whatever is in the file must survive the write, so a file that is there but can't be read
     // is not replaced, and neither is anything in its place that is not a regular file.
-    QFile current(iniPath);
     QByteArray content;
     if (const QFileInfo info(iniPath); info.isFile() && !info.isWritable())
         return QCoreApplication::translate("Module1", "the file is read-only");
-    if (QFileInfo::exists(iniPath)) {
-        if (const QString why = openForReading(current); !why.isEmpty())
+    const bool exists = QFileInfo::exists(iniPath);
+    if (exists || (!startFrom.isEmpty() && QFileInfo(startFrom).isFile())) {
+        QFile current(exists ? iniPath : startFrom);
+        const QString why = openForReading(current);
+        if (exists && !why.isEmpty())
             return why;
-        content = current.readAll();
-        if (current.error() != QFileDevice::NoError)
-            return current.errorString();
-        current.close();
+        if (why.isEmpty()) {
+            content = current.readAll();
+            if (exists && current.error() != QFileDevice::NoError)
+                return current.errorString();
+        }
     }
-    const auto written = ProfileFile::writeEntry(content, section, key, value);
+    const auto written = ProfileFile::writeEntries(content, section, entries);
     if (const QString *why = std::get_if<QString>(&written))
         return *why;
     const QByteArray &updated = std::get<QByteArray>(written);
@@ -94,13 +131,42 @@ QString WriteIniEntry(const QString &iniPath,
     QSaveFile file(iniPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
+    if (const QString why = protect(file, iniPath); !why.isEmpty())
+        return why;
     for (qint64 done = 0; done < updated.size();) {
-        const qint64 written = file.write(updated.constData() + done, updated.size() - done);
-        if (written <= 0)
+        const qint64 count = file.write(updated.constData() + done, updated.size() - done);
+        if (count <= 0)
             return file.errorString();
-        done += written;
+        done += count;
     }
     return file.commit() ? QString() : file.errorString();
+}
+
+bool OthersCanRead(const QString &iniPath)
+{
+#ifdef Q_OS_UNIX
+    struct stat status = {};
+    return ::stat(QFile::encodeName(iniPath).constData(), &status) == 0
+           && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+#else
+    Q_UNUSED(iniPath);
+    return false;
+#endif
+}
+
+bool MakePrivateFolder(const QString &folder)
+{
+    const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).path();
+    if (parent == path || !MakePrivateFolder(parent))
+        return false;
+#ifdef Q_OS_UNIX
+    return ::mkdir(QFile::encodeName(path).constData(), S_IRWXU) == 0 || QFileInfo(path).isDir();
+#else
+    return QDir().mkdir(path) || QFileInfo(path).isDir();
+#endif
 }
 
 } // namespace Module1

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QList>
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -10,6 +11,8 @@
 #include <optional>
 
 namespace {
+
+using ProfileFile::Entries;
 
 constexpr qsizetype MaxValueLength = 254;
 
@@ -132,6 +135,29 @@ bool sameName(QStringView a, QStringView b)
     return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
+// A name as sameName compares it: trimmed, each character folded on its own.
+QString foldedName(QStringView name)
+{
+    const QStringView trimmed = name.trimmed();
+    QString folded;
+    for (qsizetype i = 0; i < trimmed.size(); ++i) {
+        char32_t c = trimmed[i].unicode();
+        if (trimmed[i].isHighSurrogate() && i + 1 < trimmed.size()
+            && trimmed[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(trimmed[i], trimmed[i + 1]);
+            ++i;
+        }
+        const char32_t one = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(one)) {
+            folded += QChar(QChar::highSurrogate(one));
+            folded += QChar(QChar::lowSurrogate(one));
+        } else {
+            folded += QChar(static_cast<char16_t>(one));
+        }
+    }
+    return folded;
+}
+
 // The section a header line opens, or nothing for any other line.
 std::optional<QString> sectionName(const QString &text)
 {
@@ -192,6 +218,18 @@ QString unquoted(const QString &value)
     return value;
 }
 
+// The value of an entry line as the reader hands it over: without surrounding spaces and one
+// pair of quotes, cut to 254 characters, and never between the halves of a character that
+// takes two.
+QString valueOf(const QString &entryLine)
+{
+    const QString value
+        = unquoted(entryLine.mid(entryLine.indexOf(QLatin1Char('=')) + 1).trimmed());
+    if (value.size() > MaxValueLength && value[MaxValueLength - 1].isHighSurrogate())
+        return value.left(MaxValueLength - 1);
+    return value.left(MaxValueLength);
+}
+
 QString singleLine(QString value)
 {
     value.replace(QLatin1String("\r\n"), QLatin1String(" "));
@@ -210,8 +248,34 @@ QString readEntryIn(const QByteArray &content,
     if (place.key < 0)
         return {};
     const QString text = lineText(content, lines[place.key], place.key == 0, encoding);
-    const QString value = unquoted(text.mid(text.indexOf(QLatin1Char('=')) + 1).trimmed());
-    return value.left(MaxValueLength);
+    return valueOf(text);
+}
+
+// Every entry of the file as the reader finds it: the first section of a name, the first key of
+// a name within it.
+Entries entriesIn(const QByteArray &content, Encoding encoding)
+{
+    Entries entries;
+    QSet<QString> sections;
+    std::optional<QString> section; // the section being read, unless an earlier one had its name
+    const QList<Line> lines = splitLines(content);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString text = lineText(content, lines[i], i == 0, encoding);
+        if (const auto name = sectionName(text)) {
+            const QString folded = foldedName(*name);
+            section = sections.contains(folded) ? std::nullopt : std::optional(folded);
+            sections.insert(folded);
+            continue;
+        }
+        const qsizetype equals = text.indexOf(QLatin1Char('='));
+        if (!section || equals <= 0 || text.startsWith(QLatin1Char(';')))
+            continue;
+        const QString key = text.left(equals).trimmed();
+        const std::pair<QString, QString> name{*section, foldedName(key)};
+        if (!entries.contains(name))
+            entries.insert(name, {key, valueOf(text)});
+    }
+    return entries;
 }
 
 QString tr(const char *text)
@@ -271,34 +335,66 @@ QString readEntry(const QByteArray &content, const QString &section, const QStri
     return readEntryIn(content, encoding, section, key);
 }
 
+Entries readEntries(const QByteArray &content)
+{
+    const Encoding encoding = encodingOf(content);
+    if (isUtf16(encoding))
+        return entriesIn(fromUtf16(content, encoding), Encoding::Utf8);
+    return entriesIn(content, encoding);
+}
+
+std::variant<QByteArray, QString> writeEntries(const QByteArray &content,
+                                               const QString &section,
+                                               const QList<std::pair<QString, QString>> &entries)
+{
+    const Encoding encoding = encodingOf(content);
+    QByteArray text = content;
+    if (isUtf16(encoding)) {
+        // Rewriting is only safe when the file's text survives the round trip through UTF-8.
+        text = fromUtf16(content, encoding);
+        if (toUtf16(text, encoding) != content)
+            return tr("the file is not valid UTF-16 text");
+    }
+    for (const auto &[key, value] : entries) {
+        auto written = writeEntryIn(
+            text, isUtf16(encoding) ? Encoding::Utf8 : encoding, section, key, value);
+        if (const QString *why = std::get_if<QString>(&written))
+            return *why;
+        text = std::get<QByteArray>(std::move(written));
+    }
+    const QByteArray result = isUtf16(encoding) ? toUtf16(text, encoding) : text;
+
+    // The file must read back as it was, but for the entries saved: 8-bit text that happens to
+    // form valid UTF-8 would read as UTF-8, the entries written and the others alike.
+    Entries before = readEntries(content);
+    const Entries after = readEntries(result);
+    for (const auto &[key, value] : entries) {
+        const std::pair<QString, QString> name{foldedName(section), foldedName(key)};
+        const QString expected = readEntryIn("[s]\nk=" + singleLine(value).toUtf8(),
+                                             Encoding::Utf8,
+                                             QStringLiteral("s"),
+                                             QStringLiteral("k"));
+        if (after.value(name).value != expected)
+            return tr("the file is written in %1, and \"%2\" would make it read as another "
+                      "encoding")
+                .arg(CodePage::name(), value);
+        before.remove(name);
+    }
+    for (auto entry = before.cbegin(); entry != before.cend(); ++entry) {
+        if (after.value(entry.key()).value != entry->value)
+            return tr("the file is written in %1, and saving would change what its entry "
+                      "\"%2\" says")
+                .arg(CodePage::name(), entry->key);
+    }
+    return result;
+}
+
 std::variant<QByteArray, QString> writeEntry(const QByteArray &content,
                                              const QString &section,
                                              const QString &key,
                                              const QString &value)
 {
-    const Encoding encoding = encodingOf(content);
-    if (isUtf16(encoding)) {
-        // Rewriting is only safe when the file's text survives the round trip through UTF-8.
-        const QByteArray text = fromUtf16(content, encoding);
-        if (toUtf16(text, encoding) != content)
-            return tr("the file is not valid UTF-16 text");
-        auto written = writeEntryIn(text, Encoding::Utf8, section, key, value);
-        if (auto *bytes = std::get_if<QByteArray>(&written))
-            *bytes = toUtf16(*bytes, encoding);
-        return written;
-    }
-    auto written = writeEntryIn(content, encoding, section, key, value);
-    // The file must read back in the encoding it was written in: 8-bit text that happens to
-    // form valid UTF-8 would not.
-    const QString expected = readEntryIn("[s]\nk=" + singleLine(value).toUtf8(),
-                                         Encoding::Utf8,
-                                         QStringLiteral("s"),
-                                         QStringLiteral("k"));
-    if (const auto *bytes = std::get_if<QByteArray>(&written);
-        bytes && readEntry(*bytes, section, key) != expected)
-        return tr("the file is written in %1, and \"%2\" would make it read as another encoding")
-            .arg(CodePage::name(), value);
-    return written;
+    return writeEntries(content, section, {{key, value}});
 }
 
 } // namespace ProfileFile

@@ -8,6 +8,7 @@
 namespace {
 
 const QString Section = QStringLiteral("Dreambox");
+const QString Certificates = QStringLiteral("Certificates");
 
 QString tr(const char *text)
 {
@@ -23,34 +24,64 @@ ReceiverSettings LoadSettings(const QString &iniPath)
             Module1::ReadIniEntry(iniPath, Section, QStringLiteral("Version"))};
 }
 
-QStringList SaveSettings(const SettingsPlace &place, const QString &address, const QString &timeout)
+namespace {
+
+// Stores the entries in the file Save writes, in one replacement; the user's own folder is made
+// on the first save, and the user's own file starts from the administrator's defaults. Returns
+// why nothing was stored, or empty.
+QString store(const SettingsPlace &place,
+              const QString &section,
+              const QList<std::pair<QString, QString>> &entries)
 {
     const QString iniPath = place.writePath();
-    // The user's own settings folder is made on the first save; any other folder must be there.
-    if (place.isPerUser() && (!address.isEmpty() || !timeout.isEmpty()))
-        QDir().mkpath(QFileInfo(iniPath).absolutePath());
-    QStringList messages;
-    bool failed = false;
-    const auto store = [&](const QString &key, const QString &value) {
-        if (failed)
-            return;
-        const QString reason = Module1::WriteIniEntry(iniPath, Section, key, value);
-        if (reason.isEmpty())
-            return;
-        failed = true;
-        messages += tr("Settings not saved: ")
-                    + QDir::toNativeSeparators(QFileInfo(iniPath).absoluteFilePath())
-                    + QStringLiteral(": ") + reason;
-    };
+    if (place.isPerUser())
+        Module1::MakePrivateFolder(QFileInfo(iniPath).absolutePath());
+    return Module1::WriteIniEntries(iniPath, section, entries, place.seedPath());
+}
 
+QString fileName(const SettingsPlace &place)
+{
+    return QDir::toNativeSeparators(QFileInfo(place.writePath()).absoluteFilePath());
+}
+
+} // namespace
+
+QStringList SaveSettings(const SettingsPlace &place, const QString &address, const QString &timeout)
+{
+    QStringList messages;
+    QList<std::pair<QString, QString>> entries;
     if (address.isEmpty())
         messages += tr("Ip to DreamBox is missing, Try again");
     else
-        store(QStringLiteral("IP"), address);
-
+        entries.append({QStringLiteral("IP"), address});
     if (timeout.isEmpty())
         messages += tr("No Timeout value set, Try again");
     else
-        store(QStringLiteral("Timeout"), timeout);
+        entries.append({QStringLiteral("Timeout"), timeout});
+    if (entries.isEmpty())
+        return messages;
+    if (const QString why = store(place, Section, entries); !why.isEmpty()) {
+        const QString what = entries.size() == 2              ? tr("address and timeout")
+                             : entries.first().first == u"IP" ? tr("address")
+                                                              : tr("timeout");
+        messages += tr("Settings not saved (%1): %2: %3").arg(what, fileName(place), why);
+    }
     return messages;
+}
+
+QString TrustedFingerprint(const QString &iniPath, const QString &receiverKey)
+{
+    return Module1::ReadIniEntry(iniPath, Certificates, receiverKey);
+}
+
+QString KeepTrustedFingerprint(const SettingsPlace &place,
+                               const QString &receiverKey,
+                               const QString &fingerprint)
+{
+    const QString why = store(place, Certificates, {{receiverKey, fingerprint}});
+    if (why.isEmpty())
+        return {};
+    return tr("The certificate is trusted until Quillora is closed, but it could not be kept in "
+              "%1: %2")
+        .arg(fileName(place), why);
 }

@@ -20,3 +20,12 @@ ReceiverSettings LoadSettings(const QString &iniPath);
 // show the user, in order: a refusal for each empty field and, once, a write that failed.
 QStringList
 SaveSettings(const SettingsPlace &place, const QString &address, const QString &timeout);
+
+// The certificate fingerprint the user trusted for a receiver (host:port in lower case), as the
+// file keeps it in section "Certificates"; empty when none is kept.
+QString TrustedFingerprint(const QString &iniPath, const QString &receiverKey);
+
+// Keeps the fingerprint as trusted for the receiver. Returns why it could not be kept, or empty.
+QString KeepTrustedFingerprint(const SettingsPlace &place,
+                               const QString &receiverKey,
+                               const QString &fingerprint);

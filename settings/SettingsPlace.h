@@ -27,6 +27,9 @@ public:
     QString readPath() const;
     // The file Save writes.
     QString writePath() const;
+    // What a new file to write starts from: the file next to the program, where an installed
+    // copy keeps its administrator's defaults; empty for a copy of the user's own.
+    QString seedPath() const { return isPerUser() ? m_besideProgram : QString(); }
     bool isPerUser() const { return !m_perUser.isEmpty(); }
 
 private:

@@ -3,9 +3,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
-// Answers every modal message box as soon as it shows, and remembers what it said.
+// Answers every modal message box as soon as it shows, and remembers what it said. A box with a
+// button named press (its text without the '&') gets that button pressed; any other gets OK, or
+// is closed as with Esc.
 class MessageBoxWatcher : public QObject
 {
 public:
@@ -13,6 +16,8 @@ public:
     {
         QString title;
         QString text;
+        QString informativeText;
+        QString defaultButton; // its text, without the '&'
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QWidget *parent;
@@ -24,11 +29,19 @@ public:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
+            const auto name = [](const QAbstractButton *button) {
+                return button ? button->text().remove('&') : QString();
+            };
             seen.append({box->windowTitle(),
                          box->text(),
+                         box->informativeText(),
+                         name(box->defaultButton()),
                          box->icon(),
                          box->standardButtons(),
                          box->parentWidget()});
+            for (QAbstractButton *button : box->buttons())
+                if (!press.isEmpty() && name(button) == press)
+                    return button->click();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
             else
@@ -46,6 +59,7 @@ public:
     }
 
     QList<Seen> seen;
+    QString press;
 
 private:
     QTimer m_timer;

@@ -1,17 +1,39 @@
+#include "AnswerTexts.h"
 #include "ReceiverSim.h"
+#include "TlsFront.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "CertificateTrust.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 // quillora-send as a script runs it: no display, the receiver on this machine.
 class TestSender : public QObject
 {
     Q_OBJECT
+
+    static bool writeSettings(const QString &path, const QString &address, const QString &timeout)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly)
+               && file.write(QStringLiteral("[Dreambox]\nIP=%1\nTimeout=%2\n")
+                                 .arg(address, timeout)
+                                 .toUtf8())
+                      > 0;
+    }
 
 private slots:
     void sends_data()
@@ -78,14 +100,18 @@ private slots:
                                     << "quillora-send: the message is empty\n"
                                     << QStringList{} << QString();
         QTest::newRow("unknown type")
-            << QStringList{"-a", "ADDR", "--type", "question", "Hi"} << QByteArray() << 2
-            << "quillora-send: unknown message type \"question\"" << QStringList{} << QString();
+            << QStringList{"-a", "ADDR", "--type", "popup", "Hi"} << QByteArray() << 2
+            << "quillora-send: unknown message type \"popup\"" << QStringList{} << QString();
         QTest::newRow("type ignored by the first generation")
             << QStringList{"-a", "ADDR", "--type", "error", "Hi"} << QByteArray() << 0 << ""
             << QStringList{"", "Quillora", "Hi"} << QString();
         QTest::newRow("max-time not positive")
             << QStringList{"-a", "ADDR", "--max-time", "0", "Hi"} << QByteArray() << 2
             << "quillora-send: --max-time wants a number of seconds" << QStringList{} << QString();
+        QTest::newRow("max-time under a millisecond")
+            << QStringList{"-a", "ADDR", "--max-time", "0.0001", "Hi"} << QByteArray() << 2
+            << "quillora-send: --max-time wants a number of seconds from 0.001 to 86400"
+            << QStringList{} << QString();
         QTest::newRow("max-time") << QStringList{"-a", "SILENT", "--max-time", "0.3", "Hi"}
                                   << QByteArray() << 1
                                   << "quillora-send: message not delivered: no answer from the "
@@ -96,6 +122,19 @@ private slots:
                                  << "> GET /cgi-bin/xmessage?timeout=&caption=Quillora&body=Hi "
                                     "HTTP/1.1 (to 127.0.0.1:"
                                  << QStringList{"", "Quillora", "Hi"} << QString();
+        const auto invalid = [](const char *name, const QString &address, const QString &why) {
+            QTest::newRow(name) << QStringList{"-a", "ADDR", "-a", address, "Hi"} << QByteArray()
+                                << 2 << "quillora-send: invalid receiver address: " + why
+                                << QStringList{} << QString();
+        };
+        invalid("http:// typed", "http://ADDR", "type it without http://");
+        invalid("port 0", "127.0.0.1:0", "the port must be a number from 1 to 65535");
+        invalid("space in the host", "root:pw@tv box", "it contains a space");
+        invalid("character no host name holds", "tv/box", "a receiver's name can't hold \"/\"");
+        QTest::newRow("fingerprint not one")
+            << QStringList{"-a", "ADDR", "--fingerprint", "AB:CD", "Hi"} << QByteArray() << 2
+            << "quillora-send: --fingerprint wants a SHA-256 fingerprint" << QStringList{}
+            << QString();
         QTest::newRow("same address twice")
             << QStringList{"-a", "ADDR", "-a", " ADDR ", "Hi"} << QByteArray() << 0 << ""
             << QStringList{"", "Quillora", "Hi"} << QString();
@@ -119,10 +158,7 @@ private slots:
         QSignalSpy messages(&receiver, &ReceiverSim::messageReceived);
         QTemporaryDir dir;
         const QString ini = dir.filePath("Tavrel.INI");
-        QFile file(ini);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Dreambox]\nIP=" + address.toUtf8() + "\nTimeout=7\n");
-        file.close();
+        QVERIFY(writeSettings(ini, address, "7"));
 
         QProcess sender;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -156,6 +192,266 @@ private slots:
         QCOMPARE(messages.size(), received.isEmpty() ? 0 : 1);
         if (!received.isEmpty())
             QCOMPARE(messages.first(), (QVariantList{received[0], received[1], received[2]}));
+    }
+
+    void withSettingsFileAndHttps_data()
+    {
+        // In the file and the arguments: ADDR a plain receiver, SECURE one that serves HTTPS with a
+        // certificate of its own, FP that certificate's fingerprint, OTHER another's, INI the file.
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<int>("mode"); // of the file, on Unix
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("error"); // what standard error holds, in part
+        QTest::addColumn<int>("received");      // messages the receivers showed
+        const QByteArray tlsAddress = "[Dreambox]\nIP=https://SECURE\n";
+        const QStringList hi{"--settings", "INI", "Hi"};
+        QTest::newRow("untrusted certificate")
+            << tlsAddress << 0600 << hi << 1
+            << QStringList{"quillora-send: message not delivered: the receiver's certificate is "
+                           "not trusted: SHA-256 FP. If it is your receiver's, trust it with "
+                           "--fingerprint FP, or keep it in the settings file as SECURE=FP in "
+                           "section [Certificates]\n"}
+            << 0;
+        QTest::newRow("trusted by the settings file") << tlsAddress + "[Certificates]\nSECURE=FP\n"
+                                                      << 0600 << hi << 0 << QStringList{} << 1;
+        QTest::newRow("trusted by --fingerprint")
+            << tlsAddress << 0600
+            << (hi + QStringList{"--fingerprint", "OTHER", "--fingerprint", "FP"}) << 0
+            << QStringList{} << 1;
+        QTest::newRow("fingerprint in lower case without colons")
+            << tlsAddress << 0600 << (hi + QStringList{"--fingerprint", "fp"}) << 0 << QStringList{}
+            << 1;
+        QTest::newRow("changed certificate")
+            << tlsAddress + "[Certificates]\nSECURE=OTHER\n"
+            << 0600 << hi << 1
+            << QStringList{"the receiver's certificate has changed since it was trusted: it is "
+                           "now SHA-256 FP, trusted was OTHER"}
+            << 0;
+        QTest::newRow("verbose names TLS and the fingerprint")
+            << tlsAddress + "[Certificates]\nSECURE=FP\n"
+            << 0600 << (hi + QStringList{"--verbose"}) << 0
+            << QStringList{"\n* TLS 1.", " certificate SHA-256 FP trusted by its fingerprint"} << 1;
+        QTest::newRow("invalid address in the file")
+            << QByteArray("[Dreambox]\nIP=http://ADDR\n") << 0600 << hi << 2
+            << QStringList{"quillora-send: invalid receiver address: type it without http://"} << 0;
+        const QByteArray login = "[Dreambox]\nIP=root:pw@ADDR\n";
+        QTest::newRow("login others can read") << login << 0644 << hi << 0
+                                               << QStringList{"quillora-send: warning: INI holds "
+                                                              "a login, and other users can "
+                                                              "read it; make it yours alone "
+                                                              "with: chmod 600 INI\n"}
+                                               << 1;
+        QTest::newRow("login the group can read")
+            << login << 0640 << hi << 0 << QStringList{"chmod 600 INI"} << 1;
+        QTest::newRow("readable address without a login")
+            << QByteArray("[Dreambox]\nIP=ADDR\n") << 0644 << hi << 0 << QStringList{} << 1;
+        QTest::newRow("login read by its owner only")
+            << login << 0600 << hi << 0 << QStringList{} << 1;
+    }
+
+    void withSettingsFileAndHttps()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(int, mode);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, error);
+        QFETCH(int, received);
+        ReceiverSim plain;
+        ReceiverSim tls;
+        QVERIFY(plain.listen(QHostAddress::LocalHost, 0) && tls.listen(QHostAddress::LocalHost, 0));
+        const QSslCertificate certificate = TlsFront::certificate("receiver");
+        QVERIFY(!certificate.isNull());
+        const TlsFront front(tls, "receiver");
+        const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256);
+        const QSslCertificate other = TlsFront::certificate("other");
+        QSignalSpy plainMessages(&plain, &ReceiverSim::messageReceived);
+        QSignalSpy tlsMessages(&tls, &ReceiverSim::messageReceived);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        const auto fill = [&](QString text) {
+            return text.replace("INI", QDir::toNativeSeparators(path))
+                .replace("ADDR", "127.0.0.1:" + QString::number(plain.serverPort()))
+                .replace("SECURE", "127.0.0.1:" + QString::number(front.port()))
+                .replace("OTHER", FormatFingerprint(other.digest(QCryptographicHash::Sha256)))
+                .replace("FP", FormatFingerprint(fingerprint))
+                .replace("fp", fingerprint.toHex());
+        };
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(fill(QString::fromUtf8(ini)).toUtf8());
+        file.close();
+#ifdef Q_OS_UNIX
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)) == 0);
+#else
+        // A user's own folders keep others out, whatever the file says.
+        if (mode != 0600)
+            error.removeIf([](const QString &part) { return part.contains("chmod"); });
+#endif
+        QProcess sender;
+        for (QString &argument : arguments)
+            argument = fill(argument);
+        sender.start(QUILLORA_SEND, arguments);
+        QVERIFY(sender.waitForStarted());
+        sender.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
+        const QString standardError
+            = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
+        for (const QString &part : error)
+            QVERIFY2(standardError.contains(fill(part)), qPrintable("stderr: " + standardError));
+        if (error.isEmpty())
+            QVERIFY2(standardError.isEmpty(), qPrintable("stderr: " + standardError));
+        QCOMPARE(sender.exitCode(), exitCode);
+        QTest::qWait(50);
+        QCOMPARE(plainMessages.size() + tlsMessages.size(), received);
+        QVERIFY(!standardError.contains("pw@"));
+    }
+
+    // A yes/no question as a script asks it. The exit status is the answer, and a Yes is only
+    // ever one the person at the TV gave: never the box's own when a time-out runs out, never an
+    // answer left from an earlier question.
+    void asksAQuestion_data()
+    {
+        using Firmware = ReceiverSim::Firmware;
+        using Reply = ReceiverSim::Reply;
+        QTest::addColumn<Firmware>("firmware");
+        QTest::addColumn<Reply>("reply");           // what the person at the TV chooses
+        QTest::addColumn<int>("after");             // after so many milliseconds
+        QTest::addColumn<QStringList>("texts");     // answer texts: yes, no, none; empty: English
+        QTest::addColumn<Reply>("earlier");         // answer left from an earlier question
+        QTest::addColumn<QStringList>("arguments"); // ADDR: the receiver; INI: Timeout=2
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error"); // all of standard error
+        QTest::addColumn<bool>("asked");    // the question appeared on the screen
+
+        const auto askWaiting = [](const char *seconds) {
+            return QStringList{"-a", "ADDR", "--type", "question", "-t", seconds, "Switch off?"};
+        };
+        const QStringList ask = askWaiting("2");
+        const auto noOneWithin = [](int seconds) {
+            return QStringLiteral("quillora-send: nobody answered within %1 seconds; the question "
+                                  "stays on the screen\n")
+                .arg(seconds);
+        };
+        const QString noOne = noOneWithin(2);
+        const std::optional<AnswerTexts> german = AnswerTextsOf("de");
+        QVERIFY(german);
+        const QStringList de{german->yes, german->no, german->noneYet};
+        QTest::newRow("yes") << Firmware::OpenWebif << Reply::Yes << 0 << QStringList{}
+                             << Reply::None << ask << 0 << "" << true;
+        QTest::newRow("no") << Firmware::OpenWebif << Reply::No << 0 << QStringList{} << Reply::None
+                            << ask << 3 << "" << true;
+        QTest::newRow("nobody within the wait")
+            << Firmware::OpenWebif << Reply::None << 0 << QStringList{} << Reply::None << ask << 4
+            << noOne << true;
+        QTest::newRow("yes after a second")
+            << Firmware::OpenWebif << Reply::Yes << 1000 << QStringList{} << Reply::None << ask << 0
+            << "" << true;
+        QTest::newRow("maker's interface, no")
+            << Firmware::Maker << Reply::No << 300 << QStringList{} << Reply::None << ask << 3 << ""
+            << true;
+        QTest::newRow("german yes") << Firmware::OpenWebif << Reply::Yes << 0 << de << Reply::None
+                                    << ask << 0 << "" << true;
+        QTest::newRow("german no")
+            << Firmware::OpenWebif << Reply::No << 0 << de << Reply::None << ask << 3 << "" << true;
+        QTest::newRow("german, nobody")
+            << Firmware::OpenWebif << Reply::None << 0 << de << Reply::None << askWaiting("1") << 4
+            << noOneWithin(1) << true;
+        QTest::newRow("text of an unknown language")
+            << Firmware::OpenWebif << Reply::Yes << 0
+            << QStringList{"Resposta: SIM", "Resposta: NÃO", "Sem resposta"} << Reply::None << ask
+            << 1
+            << "quillora-send: question not answered: the receiver's answer to the question is "
+               "not understood: \"Resposta: SIM\"\n"
+            << true;
+        QTest::newRow("first generation")
+            << Firmware::First << Reply::Yes << 0 << QStringList{} << Reply::None << ask << 1
+            << "quillora-send: question not answered: this receiver can't ask questions\n"
+            << false;
+        // With the wait sent as the box's time-out, it would close itself with Yes after 3 s.
+        QTest::newRow("box that answers itself")
+            << Firmware::OpenWebif << Reply::None << 0 << QStringList{} << Reply::None
+            << askWaiting("3") << 4 << noOneWithin(3) << true;
+        QTest::newRow("maker's answer to an earlier question")
+            << Firmware::Maker << Reply::None << 0 << QStringList{} << Reply::Yes << askWaiting("1")
+            << 4 << noOneWithin(1) << true;
+        QTest::newRow("wait from the settings file")
+            << Firmware::OpenWebif << Reply::None << 0 << QStringList{} << Reply::None
+            << QStringList{"--settings", "INI", "--type", "question", "Switch off?"} << 4 << noOne
+            << true;
+        const auto wrong = [](const char *name, const QStringList &arguments, const QString &why) {
+            QTest::newRow(name) << Firmware::OpenWebif << Reply::Yes << 0 << QStringList{}
+                                << Reply::None << arguments << 2
+                                << "quillora-send: " + why
+                                       + "\nTry 'quillora-send --help' for more information.\n"
+                                << false;
+        };
+        wrong("several receivers",
+              {"-a", "ADDR", "-a", "127.0.0.1:1", "--type", "question", "Switch off?"},
+              "a question goes to one receiver only");
+        for (const char *wait : {"1.5", "0", "-3", "86401", "soon"})
+            wrong(qPrintable(QStringLiteral("wait %1").arg(wait)),
+                  {"-a", "ADDR", "--type", "question", "-t", wait, "Switch off?"},
+                  QStringLiteral("the time to wait for an answer must be whole seconds from 1 to "
+                                 "86400, not \"%1\"")
+                      .arg(wait));
+    }
+
+    void asksAQuestion()
+    {
+        QFETCH(ReceiverSim::Firmware, firmware);
+        QFETCH(ReceiverSim::Reply, reply);
+        QFETCH(int, after);
+        QFETCH(QStringList, texts);
+        QFETCH(ReceiverSim::Reply, earlier);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        QFETCH(bool, asked);
+        ReceiverSim receiver(firmware);
+        QVERIFY(receiver.listen(QHostAddress::LocalHost, 0));
+        receiver.scriptAnswer(reply, std::chrono::milliseconds(after));
+        if (!texts.isEmpty())
+            receiver.setAnswerTexts(texts[0], texts[1], texts[2]);
+        receiver.leaveAnswer(earlier);
+        QSignalSpy boxes(&receiver, &ReceiverSim::boxShown);
+        QSignalSpy messages(&receiver, &ReceiverSim::messageReceived);
+        QSignalSpy answers(&receiver, &ReceiverSim::questionAnswered);
+        const QString address = "127.0.0.1:" + QString::number(receiver.serverPort());
+        QTemporaryDir dir;
+        const QString ini = dir.filePath("Tavrel.INI");
+        QVERIFY(writeSettings(ini, address, "2"));
+
+        QElapsedTimer clock;
+        clock.start();
+        QProcess sender;
+        sender.start(QUILLORA_SEND,
+                     arguments.replaceInStrings("ADDR", address).replaceInStrings("INI", ini));
+        QVERIFY(sender.waitForStarted());
+        sender.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
+        const QString standardError
+            = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
+        QCOMPARE(standardError, error);
+        QCOMPARE(sender.exitCode(), exitCode);
+
+        QCOMPARE(messages.size(), 0); // never as a plain first-generation message
+        QCOMPARE(boxes.size(), asked ? 1 : 0);
+        if (asked) // a Yes/No box with no time-out of its own, so it can't answer itself
+            QCOMPARE(boxes.first(), (QVariantList{"0", "0", "Quillora\nSwitch off?"}));
+        if (exitCode == 0) // the Yes came from the person, as scripted
+            QCOMPARE(answers.first(), (QVariantList{"yes", "as scripted"}));
+        if (exitCode == 4) {
+            // Asked about once a second until the wait ran out, one request at a time.
+            const qsizetype polls = std::count_if(
+                receiver.requests().cbegin(),
+                receiver.requests().cend(),
+                [](const QByteArray &request) { return request.contains(" /web/messageanswer"); });
+            const int wait = QRegularExpression("(\\d+) seconds").match(error).captured(1).toInt();
+            QVERIFY2(polls >= wait && polls <= wait + 2, qPrintable(QString::number(polls)));
+            QVERIFY(clock.elapsed() >= wait * 1000);
+        }
     }
 
     // One receiver takes the message, one of the second generation takes it as a warning, one

@@ -1,3 +1,4 @@
+#include "CodePage.h"
 #include "Module1.h"
 #include "ProfileFile.h"
 #include "SettingsCommands.h"
@@ -13,11 +14,17 @@
 
 #include <optional>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #include "FifoWatchdog.h"
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -129,6 +136,12 @@ private slots:
                                             << "a";
         QTest::newRow("cut to 254") << "[Dreambox]\nIP=" + QByteArray(300, 'x') + "\n"
                                     << "IP" << QString(254, 'x');
+        QTest::newRow("cut keeps a character that takes two whole")
+            << "[Dreambox]\nIP=" + QByteArray(253, 'x') + "\xf0\x9f\x93\xba\n"
+            << "IP" << QString(253, 'x');
+        QTest::newRow("character that takes two just fits")
+            << "[Dreambox]\nIP=" + QByteArray(252, 'x') + "\xf0\x9f\x93\xbay\n"
+            << "IP" << QString(252, 'x') + QString::fromUtf8("\xf0\x9f\x93\xba");
     }
 
     void readEntry()
@@ -197,6 +210,12 @@ private slots:
         QTest::newRow("8-bit value that would read as utf-8")
             << QByteArray("[Dreambox]\nIP=caf\xe9\n") << "IP" << QString::fromUtf8("\u00c3\u00a9")
             << QByteArray("refused");
+        QTest::newRow("8-bit file would read another entry as utf-8")
+            << QByteArray("[Dreambox]\nIP=caf\xe9\nVersion=\xc3\xa9\n") << "IP"
+            << "tv" << QByteArray("refused");
+        QTest::newRow("8-bit file keeps reading as 8-bit")
+            << QByteArray("[Dreambox]\nIP=caf\xe9\nVersion=\xc3\xa9 \xe9\n") << "IP"
+            << "tv" << QByteArray("[Dreambox]\nIP=tv\nVersion=\xc3\xa9 \xe9\n");
         QTest::newRow("last line ends in a bare CR")
             << QByteArray("[Dreambox]\nIP=192.168.1.20\r") << "IP"
             << "10.0.0.1" << QByteArray("[Dreambox]\nIP=10.0.0.1\r");
@@ -354,6 +373,80 @@ private slots:
         QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), "a");
     }
 
+    // An 8-bit file is Windows-1252 where the system's own text is UTF-8; on Windows set to
+    // UTF-8 as its code page it would otherwise not read, nor take a single save.
+    void eightBitFileOnAUtf8System()
+    {
+#ifdef Q_OS_WIN
+        qInfo("ANSI code page: %u", GetACP());
+        if (GetACP() != CP_UTF8 && GetACP() != 1252)
+            QSKIP("this system's 8-bit code page is another");
+        QCOMPARE(CodePage::name(), "code page 1252");
+#else
+        QCOMPARE(CodePage::name(), "Windows-1252");
+#endif
+        QCOMPARE(CodePage::decode("Ger\xe4t \x80"), QString::fromUtf8("Gerät €"));
+        QCOMPARE(written("[Dreambox]\nIP=caf\xe9\n", "IP", QString::fromUtf8("Gerät €")),
+                 "[Dreambox]\nIP=Ger\xe4t \x80\n");
+        QCOMPARE(written("[Dreambox]\nIP=caf\xe9\n", "Timeout", "10"),
+                 "[Dreambox]\nIP=caf\xe9\nTimeout=10\n");
+    }
+
+    void saveIsOneReplacement_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("typed");    // address, timeout
+        QTest::addColumn<QStringList>("messages"); // FILE: the file's name
+        QTest::addColumn<QByteArray>("after");     // same: as before
+        const QByteArray file = "[Dreambox]\r\nIP=old\r\nVersion=Ger\xe4t\r\n";
+        const QString lacks = "the file is written in %1, which has no place for some of the "
+                              "characters of \"%2\"";
+        QTest::newRow("both stored") << file << QStringList{"tv", "10"} << QStringList{}
+                                     << QByteArray("[Dreambox]\r\nIP=tv\r\nVersion=Ger\xe4t\r\n"
+                                                   "Timeout=10\r\n");
+        QTest::newRow("timeout the file can't hold")
+            << file << QStringList{"tv", "10\u2713"}
+            << QStringList{"Settings not saved (address and timeout): FILE: "
+                           + lacks.arg(CodePage::name(), "10\u2713")}
+            << QByteArray("same");
+        QTest::newRow("address the file can't hold, no timeout")
+            << file << QStringList{"tv\u2713", ""}
+            << QStringList{"No Timeout value set, Try again",
+                           "Settings not saved (address): FILE: "
+                               + lacks.arg(CodePage::name(), "tv\u2713")}
+            << QByteArray("same");
+        QTest::newRow("no address, timeout the file can't hold")
+            << file << QStringList{"", "\u2713"}
+            << QStringList{"Ip to DreamBox is missing, Try again",
+                           "Settings not saved (timeout): FILE: "
+                               + lacks.arg(CodePage::name(), "\u2713")}
+            << QByteArray("same");
+        QTest::newRow("another entry would read differently")
+            << QByteArray("[Dreambox]\r\nIP=caf\xe9\r\nVersion=\xc3\xa9\r\n")
+            << QStringList{"tv", "5"}
+            << QStringList{"Settings not saved (address and timeout): FILE: the file is "
+                           "written in "
+                           + CodePage::name()
+                           + ", and saving would change what "
+                             "its entry \"Version\" says"}
+            << QByteArray("same");
+    }
+
+    // Address and timeout are stored together or not at all, and the message says which.
+    void saveIsOneReplacement()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, messages);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        QVERIFY(writeAll(path, before));
+        messages.replaceInStrings("FILE", QDir::toNativeSeparators(path));
+        QCOMPARE(SaveSettings(SettingsPlace(path), typed[0], typed[1]), messages);
+        QCOMPARE(readAll(path), after == "same" ? before : after);
+    }
+
     void settingsPlace_data()
     {
         QTest::addColumn<bool>("programFolderWritable");
@@ -380,7 +473,9 @@ private slots:
         QTemporaryDir user; // stands for $XDG_CONFIG_HOME or %APPDATA%
         const QString beside = program.filePath("Tavrel.INI");
         const QString own = QDir::toNativeSeparators(user.filePath("Quillora/Tavrel.INI"));
-        QVERIFY(writeAll(beside, "[Dreambox]\nIP=defaults\nTimeout=5\n"));
+        QVERIFY(writeAll(beside,
+                         "; the administrator's defaults\n[Dreambox]\nIP=defaults\n"
+                         "Timeout=5\nVersion=V2 site\n[Site]\nx=1\n"));
         if (userFileExists) {
             QVERIFY(QDir(user.path()).mkdir("Quillora"));
             QVERIFY(writeAll(own, "[Dreambox]\nIP=own\n"));
@@ -397,6 +492,11 @@ private slots:
                  QDir::fromNativeSeparators(written == "beside" ? beside : own));
         QCOMPARE(LoadSettings(place.readPath()).address, "192.0.2.9");
         QCOMPARE(LoadSettings(beside).address, written == "beside" ? "192.0.2.9" : "defaults");
+        // The user's first own file starts from the administrator's; a later one is the user's.
+        QCOMPARE(LoadSettings(place.readPath()).version,
+                 userFileExists && written == "user" ? "" : "V2 site");
+        QCOMPARE(Module1::ReadIniEntry(place.readPath(), "Site", "x"),
+                 userFileExists && written == "user" ? "" : "1");
     }
 
     void saveNamesTheFileItCouldNotWrite()
@@ -407,7 +507,7 @@ private slots:
         const QStringList messages = SaveSettings(place, "192.0.2.9", "7");
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages.first().startsWith(
-                     "Settings not saved: "
+                     "Settings not saved (address and timeout): "
                      + QDir::toNativeSeparators(user.filePath("Quillora/Tavrel.INI")) + ": "),
                  qPrintable(messages.first()));
     }
@@ -441,6 +541,52 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
+    void filesThatMayHoldAPasswordArePrivate_data()
+    {
+        QTest::addColumn<int>("before");      // the file's mode before the save; 0: no file
+        QTest::addColumn<bool>("otherOwner"); // the file belongs to another user and group
+        QTest::addColumn<int>("after");
+        QTest::newRow("new file in a new folder") << 0 << false << 0600;
+        QTest::newRow("replaced file keeps its mode") << 0644 << false << 0644;
+        QTest::newRow("replaced private file") << 0600 << false << 0600;
+        QTest::newRow("replaced file keeps its owner and group") << 0664 << true << 0664;
+    }
+
+    // A new settings file and its folder are the user's alone; a file that is replaced keeps
+    // who may read it.
+    void filesThatMayHoldAPasswordArePrivate()
+    {
+        QFETCH(int, before);
+        QFETCH(bool, otherOwner);
+        QFETCH(int, after);
+        if (otherOwner && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        QTemporaryDir user; // stands for $XDG_CONFIG_HOME
+        const QString folder = user.filePath("Quillora");
+        const QString path = folder + "/Tavrel.INI";
+        const QByteArray file = QFile::encodeName(path);
+        if (before) {
+            QVERIFY(QDir(user.path()).mkdir("Quillora"));
+            QVERIFY(writeAll(path, "[Dreambox]\nIP=a\n"));
+            QVERIFY(::chmod(file.constData(), static_cast<mode_t>(before)) == 0);
+            QVERIFY(!otherOwner || ::chown(file.constData(), 65534, 65534) == 0);
+        }
+        const mode_t mask = ::umask(022);
+        const QStringList messages = SaveSettings(
+            SettingsPlace::forProgramIn("/nowhere", user.path(), false), "root:pw@tv", "5");
+        ::umask(mask);
+        QCOMPARE(messages, QStringList());
+        struct stat status = {};
+        QVERIFY(::stat(file.constData(), &status) == 0);
+        QCOMPARE(int(status.st_mode & 07777), after);
+        QCOMPARE(status.st_uid, otherOwner ? 65534 : ::geteuid());
+        QCOMPARE(status.st_gid, otherOwner ? 65534 : ::getegid());
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &status) == 0);
+        if (!before)
+            QCOMPARE(int(status.st_mode & 07777), 0700);
+        QCOMPARE(LoadSettings(path).address, "root:pw@tv");
+    }
+
     // A disk that fills up half way through the write must not cost the user the old file.
     void fullDiskLeavesTheOldFile()
     {

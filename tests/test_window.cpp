@@ -1,16 +1,28 @@
 #include "FakeReceiver.h"
 #include "Form1.h"
 #include "MessageBoxWatcher.h"
+#include "TlsFront.h"
+
+#include "Announcer.h"
+#include "CertificateTrust.h"
+#include "InetOnDemand.h"
+#include "Module1.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDate>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -416,6 +428,137 @@ private slots:
         QVERIFY(m_form->isVisible());
     }
 
+    void trustingAReceiversCertificate_data()
+    {
+        QTest::addColumn<QString>("kept"); // fingerprint kept for the receiver: own, other or none
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("trusted") << ""
+                                 << "Trust" << true;
+        QTest::newRow("not trusted") << ""
+                                     << "Cancel" << false;
+        QTest::newRow("changed, kept out") << "other"
+                                           << "Cancel" << false;
+        QTest::newRow("changed, trusted anew") << "other"
+                                               << "Trust" << true;
+        QTest::newRow("kept: nothing asked") << "own"
+                                             << "" << true;
+    }
+
+    // A receiver's own certificate is taken once the user trusted it; that is kept in the
+    // settings file, and nothing is sent before.
+    void trustingAReceiversCertificate()
+    {
+        QFETCH(QString, kept);
+        QFETCH(QString, press);
+        QFETCH(bool, sent);
+        const TlsFront front(*m_receiver, "receiver");
+        const QString own = FormatFingerprint(
+            TlsFront::certificate("receiver").digest(QCryptographicHash::Sha256));
+        const QString other
+            = FormatFingerprint(TlsFront::certificate("other").digest(QCryptographicHash::Sha256));
+        const QString receiver = "127.0.0.1:" + QString::number(front.port());
+        QByteArray file = "[Dreambox]\r\nIP=https://" + receiver.toUtf8() + "\r\n";
+        if (!kept.isEmpty())
+            file += "[Certificates]\r\n" + receiver.toUtf8() + '='
+                    + (kept == "own" ? own : other).toUtf8() + "\r\n";
+        writeSettings(file);
+        QVERIFY(open());
+        m_boxes->press = press;
+
+        field("Text2")->setText("A");
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size() + log().size(), press.isEmpty() || !sent ? 1 : 2);
+        QTRY_VERIFY(!QGuiApplication::overrideCursor());
+        QCOMPARE(m_boxes->seen.size(), press.isEmpty() ? 0 : 1);
+        if (!press.isEmpty()) {
+            const MessageBoxWatcher::Seen &box = m_boxes->seen.first();
+            QCOMPARE(box.title, "Receiver Certificate");
+            QCOMPARE(box.parent, m_form.get());
+            QVERIFY2(box.text.contains(receiver), qPrintable(box.text));
+            const auto shown = [&box](const QString &fingerprint) {
+                return QString(box.informativeText).remove('\n').contains(fingerprint);
+            };
+            QVERIFY2(shown(own), qPrintable(box.informativeText));
+            const QString until = QLocale().toString(TlsFront::certificate("receiver").expiryDate(),
+                                                     QLocale::ShortFormat);
+            QVERIFY2(box.informativeText.contains(until), qPrintable(box.informativeText));
+            if (kept == "other") {
+                QVERIFY2(box.text.contains("has changed since you trusted it"),
+                         qPrintable(box.text));
+                QVERIFY(shown(other));
+                QCOMPARE(box.defaultButton, "Cancel");
+            }
+        }
+        QCOMPARE(log(), sent ? "A" : "");
+        QCOMPARE(m_receiver->requests().size(), sent ? 1 : 0);
+        const QString stored = Module1::ReadIniEntry(iniPath(), "Certificates", receiver);
+        QCOMPARE(stored, sent ? own : kept == "other" ? other : QString());
+
+        // Once trusted, a later send asks nothing.
+        m_boxes->seen.clear();
+        if (sent) {
+            sendBody("B");
+            QTRY_COMPARE(log(), "A\nB");
+            QCOMPARE(m_boxes->seen.size(), 0);
+        }
+    }
+
+    // The address field's menu finds the receivers on the network; choosing one puts its
+    // address into the field, and nothing is saved.
+    void findingTheReceiverFillsTheAddress()
+    {
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        Announcer announcer(
+            "Living Room", Announcer::Interface::OpenWebif, false, receiver.serverPort());
+        QVERIFY(announcer.listenAt(QHostAddress::LocalHost));
+        QVERIFY(open());
+        QCOMPARE(m_boxes->texts(), QStringList{"Configuration file looks invalid, Save a new one"});
+        QVERIFY2(field("Text1")->toolTip().contains("Find receivers"),
+                 qPrintable(field("Text1")->toolTip()));
+        m_form->findChild<InetOnDemand *>("Inet1")->setFindAt("127.0.0.1:"
+                                                              + QString::number(announcer.port()));
+
+        QLineEdit *address = field("Text1");
+        const auto chooseFind = [address] {
+            // A right click, as the window system reports it, then the menu's last entry.
+            QContextMenuEvent rightClick(
+                QContextMenuEvent::Mouse, QPoint(5, 5), address->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(address, &rightClick);
+            QMenu *menu = nullptr;
+            QTRY_VERIFY((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())));
+            QAction *find = menu->actions().last();
+            QCOMPARE(find->text(), QString::fromUtf8("Find receivers…"));
+            find->trigger();
+            menu->close();
+        };
+        chooseFind();
+        if (QTest::currentTestFailed())
+            return;
+
+        auto *dialog = m_form->findChild<QDialog *>("FindReceivers");
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(!dialog->isModal()); // the window stays usable
+        auto *list = dialog->findChild<QListWidget *>("receivers");
+        QTRY_COMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(),
+                 QString::fromUtf8("Living Room – %1 (openwebif)").arg(receiver.address()));
+        QTRY_VERIFY(dialog->findChild<QLabel *>("status")->text().startsWith("Choose"));
+        QTest::keyClick(list, Qt::Key_Return);
+        QTRY_VERIFY(!dialog->isVisible());
+        QCOMPARE(address->text(), receiver.address());
+        QCOMPARE(settings(), QByteArray("<no file>"));
+        QCOMPARE(receiver.requests().size(), 1); // its /web/about, and nothing on the TV
+
+        // Esc leaves the dialog without choosing.
+        address->setText("kept");
+        chooseFind();
+        QTRY_COMPARE(list->count(), 1);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_VERIFY(!dialog->isVisible());
+        QCOMPARE(address->text(), "kept");
+    }
+
 #ifndef QUILLORA_TRANSFER_LINKED
     // Only where the network code is a library of its own.
     void missingTransferLibrarySaysSo()
@@ -557,8 +700,8 @@ private slots:
         field("Text3")->setText("10");
         QTest::mouseClick(widget("Command1"), Qt::LeftButton);
         QTRY_COMPARE(m_boxes->seen.size(), 1);
-        QVERIFY2(m_boxes->seen.first().text.startsWith(
-                     "Settings not saved: " + QDir::toNativeSeparators(ini) + ": "),
+        QVERIFY2(m_boxes->seen.first().text.startsWith("Settings not saved (address and timeout): "
+                                                       + QDir::toNativeSeparators(ini) + ": "),
                  qPrintable(m_boxes->seen.first().text));
         QTest::qWait(50);
         QCOMPARE(m_boxes->seen.size(), 1);
@@ -606,7 +749,7 @@ private slots:
         QTest::mouseClick(widget("Command1"), Qt::LeftButton);
         QTRY_COMPARE(m_boxes->seen.size(), 2);
         QCOMPARE(m_boxes->seen.last().text,
-                 "Settings not saved: " + QDir::toNativeSeparators(iniPath())
+                 "Settings not saved (address and timeout): " + QDir::toNativeSeparators(iniPath())
                      + ": not a regular file");
 #ifdef Q_OS_UNIX
         QVERIFY(!pipe || pipe->stop());

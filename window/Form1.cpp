@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "FindReceiversDialog.h"
 #include "InetOnDemand.h"
 #include "ProgramIcon.h"
 #include "SelectToEndLineEdit.h"
@@ -12,6 +13,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -193,10 +195,30 @@ Form1::Form1(const SettingsPlace &settings,
     setTabOrder(Command3, Text1);
     Text1->setFocus();
 
+    // Trust kept in the settings file is read at every connection, so a copy of the file
+    // carries it; what could not be kept there counts until the window closes.
+    Inet1->setCertificateTrust({[this](const QString &receiver) {
+                                    return m_trustedThisSession.value(
+                                        receiver,
+                                        TrustedFingerprint(m_settings.readPath(), receiver));
+                                },
+                                {}});
     connect(Command10, &QPushButton::clicked, this, [this] {
-        SendToReceiver({Text1, Text3, Text4, Text2, Text5}, *Inet1, [this](const QString &text) {
-            ShowSystemMessage(this, text);
-        });
+        SendToReceiver({Text1, Text3, Text4, Text2, Text5},
+                       *Inet1,
+                       {[this](const QString &text) { ShowSystemMessage(this, text); },
+                        [this](const UntrustedCertificate &certificate) {
+                            return trustCertificate(certificate);
+                        }});
+    });
+    // The address field's own menu also finds the receivers on the network.
+    Text1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Text1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu *menu = Text1->createStandardContextMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addSeparator();
+        menu->addAction(tr("Find receivers\u2026"), this, &Form1::findReceivers);
+        menu->popup(Text1->mapToGlobal(at));
     });
     connect(Command1, &QPushButton::clicked, this, &Form1::SaveSettings);
     connect(Command2, &QPushButton::clicked, this, &Form1::LoadSettings);
@@ -220,10 +242,35 @@ void Form1::StartUp()
     Text1->setFocus();
 }
 
+// Without a stored address, the address field tells where its menu can find the receiver.
+void Form1::hintAtFinding(bool addressStored)
+{
+    Text1->setToolTip(addressStored ? QString()
+                                    : tr("Don't know the receiver's address? Right-click here "
+                                         "and choose \"Find receivers\u2026\"."));
+}
+
+void Form1::findReceivers()
+{
+    if (!m_find) {
+        m_find = new FindReceiversDialog(*Inet1, this);
+        connect(m_find, &FindReceiversDialog::chosen, this, [this](const QString &address) {
+            Text1->setText(address);
+            Text1->setFocus();
+        });
+    }
+    if (!m_find->isVisible())
+        m_find->search();
+    m_find->show();
+    m_find->raise();
+    m_find->activateWindow();
+}
+
 void Form1::SaveSettings()
 {
     for (const QString &message : ::SaveSettings(m_settings, Text1->text(), Text3->text()))
         ShowSystemMessage(this, message);
+    hintAtFinding(!::LoadSettings(m_settings.readPath()).address.isEmpty());
 }
 
 void Form1::LoadSettings()
@@ -233,6 +280,20 @@ void Form1::LoadSettings()
     Text3->setText(settings.timeout);
     Label5->setText(settings.version);
     Label5->adjustSize();
+    hintAtFinding(!settings.address.isEmpty());
+}
+
+bool Form1::trustCertificate(const UntrustedCertificate &certificate)
+{
+    if (!AskToTrustCertificate(this, certificate))
+        return false;
+    const QString fingerprint = FormatFingerprint(certificate.fingerprint);
+    if (const QString why = KeepTrustedFingerprint(m_settings, certificate.receiver, fingerprint);
+        !why.isEmpty()) {
+        m_trustedThisSession.insert(certificate.receiver, fingerprint);
+        ShowSystemMessage(this, why);
+    }
+    return true;
 }
 
 // While the receiver has not answered every message, the pointer says so.

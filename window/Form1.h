@@ -2,15 +2,18 @@
 
 #include "SettingsPlace.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <chrono>
 
+class FindReceiversDialog;
 class InetOnDemand;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+struct UntrustedCertificate;
 
 // The program's one window: the message and its receiver, the session log, and the commands.
 class Form1 : public QWidget
@@ -33,8 +36,12 @@ private:
     void SaveSettings();
     void LoadSettings();
     void setBusy(bool busy);
+    bool trustCertificate(const UntrustedCertificate &certificate);
+    void findReceivers();
+    void hintAtFinding(bool addressStored);
 
     SettingsPlace m_settings;
+    QHash<QString, QString> m_trustedThisSession; // fingerprints by receiver, not kept in the file
     bool m_busy = false;
 
     QLabel *Label5;         // version text from the settings file
@@ -54,4 +61,5 @@ private:
     QPlainTextEdit *Text5;  // session log: the body of every message sent
     QLabel *Image1;         // picture of the receiver
     InetOnDemand *Inet1;    // sends the messages
+    FindReceiversDialog *m_find = nullptr; // made when first asked for
 };

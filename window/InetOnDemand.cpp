@@ -40,6 +40,7 @@ QString InetOnDemand::load()
         return {};
 #ifdef QUILLORA_TRANSFER_LINKED
     m_transfer.reset(quillora_create_transfer(m_timeout.count()));
+    m_transfer->setCertificateTrust(m_trust);
     return {};
 #else
     QLibrary library(m_library);
@@ -48,22 +49,45 @@ QString InetOnDemand::load()
     if (!create)
         return tr("Quillora's transfer library can't be loaded (%1)").arg(library.errorString());
     m_transfer.reset(create(m_timeout.count()));
+    m_transfer->setCertificateTrust(m_trust);
     return {};
 #endif
 }
 
+void InetOnDemand::setCertificateTrust(const CertificateTrust &trust)
+{
+    m_trust = trust;
+    if (m_transfer)
+        m_transfer->setCertificateTrust(trust);
+}
+
+QObject *InetOnDemand::FindReceivers(std::function<void(const FoundReceiver &receiver)> found,
+                                     std::function<void()> finished,
+                                     const std::function<void(const QString &why)> &failed,
+                                     QObject *parent)
+{
+    if (const QString missing = load(); !missing.isEmpty()) {
+        failed(missing);
+        return nullptr;
+    }
+    return m_transfer->FindReceivers(m_findAt, std::move(found), std::move(finished), parent);
+}
+
 void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)
 {
-    if (const QString missing = load(); !missing.isEmpty())
-        return done(missing);
+    if (const QString missing = load(); !missing.isEmpty()) {
+        SendOutcome outcome;
+        outcome.failure = missing;
+        return done(outcome);
+    }
     ++m_pending;
     emit pendingCountChanged(m_pending);
     m_transfer->Send(message,
                      [this, context = QPointer<QObject>(context), done = std::move(done)](
-                         const QString &failure) {
+                         const SendOutcome &outcome) {
                          --m_pending;
                          emit pendingCountChanged(m_pending);
                          if (context)
-                             done(failure);
+                             done(outcome);
                      });
 }

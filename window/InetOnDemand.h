@@ -26,6 +26,19 @@ public:
     // As Transfer::Send; done is skipped if context is gone by then.
     void Send(const Message &message, QObject *context, Transfer::Done done);
 
+    // Which certificates the sends take beyond those the system trusts.
+    void setCertificateTrust(const CertificateTrust &trust);
+
+    // As Transfer::FindReceivers, asking where setFindAt says; nullptr, with failed told why,
+    // when the transfer library can't be loaded.
+    QObject *FindReceivers(std::function<void(const FoundReceiver &receiver)> found,
+                           std::function<void()> finished,
+                           const std::function<void(const QString &why)> &failed,
+                           QObject *parent);
+
+    // "address:port" to ask instead of the network's multicast DNS group: for tests.
+    void setFindAt(const QString &address) { m_findAt = address; }
+
     int pendingCount() const { return m_pending; }
 
     // Where the transfer library lies: beside the program, or where it is installed.
@@ -39,6 +52,8 @@ private:
 
     QString m_library;
     std::chrono::milliseconds m_timeout;
+    CertificateTrust m_trust;
+    QString m_findAt;
     std::unique_ptr<Transfer> m_transfer;
     int m_pending = 0;
 };

@@ -5,20 +5,34 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-void SendToReceiver(const MessageFields &fields,
-                    InetOnDemand &inet,
-                    const std::function<void(const QString &)> &report)
+namespace {
+
+void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const SendQuestions &ask)
 {
-    const Message message{
-        fields.Text1->text(), fields.Text3->text(), fields.Text4->text(), fields.Text2->text()};
-    QPlainTextEdit *log = fields.Text5;
-    inet.Send(message, log, [log, body = message.body, report](const QString &failure) {
-        if (failure.isEmpty())
-            AppendToSessionLog(log, body);
+    inet.Send(message, log, [message, log, &inet, ask](const SendOutcome &outcome) {
+        if (outcome.untrusted) {
+            if (ask.trust(*outcome.untrusted))
+                send(message, log, inet, ask);
+            return;
+        }
+        if (outcome.failure.isEmpty())
+            AppendToSessionLog(log, message.body);
         else
-            report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ")
-                   + failure);
+            ask.report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ")
+                       + outcome.failure);
     });
+}
+
+} // namespace
+
+void SendToReceiver(const MessageFields &fields, InetOnDemand &inet, const SendQuestions &ask)
+{
+    Message message;
+    message.address = fields.Text1->text();
+    message.timeout = fields.Text3->text();
+    message.caption = fields.Text4->text();
+    message.body = fields.Text2->text();
+    send(message, fields.Text5, inet, ask);
 }
 
 void AppendToSessionLog(QPlainTextEdit *log, const QString &body)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Transfer.h"
+
 #include <QString>
 
 #include <functional>
@@ -18,11 +20,20 @@ struct MessageFields
     QPlainTextEdit *Text5;  // session log
 };
 
+// What a send asks of the window when it can't go on alone.
+struct SendQuestions
+{
+    // Shows why the message was not delivered.
+    std::function<void(const QString &text)> report;
+    // Asks whether to trust a receiver's certificate that nothing vouches for; true once the
+    // user has trusted it, and the message is then sent again.
+    std::function<bool(const UntrustedCertificate &certificate)> trust;
+};
+
 // Sends the message the fields describe. When the receiver takes it, the body as it was sent is
-// added to the session log; when it doesn't, report gets the text to show the user.
-void SendToReceiver(const MessageFields &fields,
-                    InetOnDemand &inet,
-                    const std::function<void(const QString &)> &report);
+// added to the session log; when it doesn't, the user is told why, or asked about its
+// certificate when that was all that stood in the way (nothing went over that connection).
+void SendToReceiver(const MessageFields &fields, InetOnDemand &inet, const SendQuestions &ask);
 
 // Adds a body to the log: alone on an empty log, otherwise on a new line after what is there.
 void AppendToSessionLog(QPlainTextEdit *log, const QString &body);

@@ -1,6 +1,6 @@
-// Reads and writes entries of any settings file. A write may be refused, but one that is made
-// changes no byte outside its entry's line (or the lines it adds), and reading it back gives
-// the value written.
+// Reads and writes entries of any settings file. Every entry reads alike one at a time and all at
+// once. A write may be refused, but one that is made changes no byte outside its entry's line
+// (or the lines it adds), and reading it back gives the value written.
 #include "ProfileFile.h"
 
 #include <cstddef>
@@ -46,6 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     for (const char *name : keys)
         ProfileFile::readEntry(before, QStringLiteral("Dreambox"), QString::fromLatin1(name));
+    // The whole file read at once finds each entry as the reader of one entry does.
+    const ProfileFile::Entries entries = ProfileFile::readEntries(before);
+    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry)
+        if (ProfileFile::readEntry(before, entry.key().first, entry->key) != entry->value)
+            std::abort();
 
     const auto written = ProfileFile::writeEntry(before, QStringLiteral("Dreambox"), key, value);
     const auto *after = std::get_if<QByteArray>(&written);

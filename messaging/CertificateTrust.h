@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <optional>
+
+// A certificate's SHA-256 fingerprint as people compare it: 32 bytes as upper-case hex pairs
+// joined by ':', as `openssl x509 -fingerprint -sha256` prints it.
+QString FormatFingerprint(const QByteArray &sha256);
+
+// The 32 bytes of a fingerprint as typed or kept: upper or lower case, with or without the
+// colons between the pairs. Nothing when it is not one.
+std::optional<QByteArray> ParseFingerprint(QStringView typed);
+
+// Which certificates a receiver may show beyond those the system's trust store accepts for its
+// name: receivers make their own certificates, so the user decides.
+struct CertificateTrust
+{
+    // The fingerprint (as kept) trusted for a receiver, by host:port in lower case; empty when
+    // none is. Asked at every connection, so that what was trusted meanwhile counts.
+    std::function<QString(const QString &receiverKey)> kept;
+    // Fingerprints trusted for every receiver, for this run only.
+    QList<QByteArray> anyReceiver;
+    // Any certificate at all: only for a request that carries nothing of the user's and shows
+    // nothing, as when asking a receiver found on the network what it is.
+    bool anyCertificate = false;
+
+    // The fingerprint kept for the receiver, as bytes; empty when none (or no valid one) is.
+    QByteArray keptFor(const QString &receiverKey) const;
+    bool trusts(const QString &receiverKey, const QByteArray &sha256) const;
+
+    // Trust in any certificate, for requests that carry nothing of the user's.
+    static CertificateTrust anything();
+};
+
+// A certificate that the system's trust store does not accept for the receiver's name and
+// whose fingerprint was not trusted for that receiver: nothing was sent over its connection.
+struct UntrustedCertificate
+{
+    QString receiver;       // host:port in lower case, as trust is kept
+    QByteArray fingerprint; // SHA-256 of the certificate the receiver showed
+    QByteArray trusted;     // the one trusted for that receiver before; empty when none was
+    QDateTime validFrom;
+    QDateTime validUntil;
+
+    bool changed() const { return !trusted.isEmpty(); }
+};

@@ -1,0 +1,188 @@
+// quillora-send --find as a user runs it, on a network of the test's own: simulators and an
+// independent responder (Avahi) announce receivers there by multicast DNS. Runs inside a network
+// namespace (tests/in-network-namespace.sh), where only the loopback network carries multicast.
+#include "FakeReceiver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+class TestFind : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+    std::vector<std::unique_ptr<FakeReceiver>> m_webServers;
+    QTemporaryDir m_dir;
+
+    // Starts a program and waits until it says that it is ready.
+    bool start(const QString &program, const QStringList &arguments, const QString &ready)
+    {
+        auto &process = m_processes.emplace_back(std::make_unique<QProcess>());
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(program, arguments);
+        if (!process->waitForStarted())
+            return false;
+        QByteArray said;
+        QElapsedTimer clock;
+        clock.start();
+        while (!said.contains(ready.toUtf8()) && clock.elapsed() < 10000) {
+            if (process->state() != QProcess::Running)
+                return false;
+            process->waitForReadyRead(100);
+            said += process->readAll();
+        }
+        if (!said.contains(ready.toUtf8()))
+            qWarning("%s did not get ready: %s", qPrintable(program), said.constData());
+        return said.contains(ready.toUtf8());
+    }
+
+    // A simulator announcing itself: "kind name" (kind openwebif, maker or https).
+    bool simulator(const QString &announced, quint16 port)
+    {
+        const QString kind = announced.section(' ', 0, 0);
+        QStringList arguments{QString::number(port),
+                              "--firmware",
+                              kind == "maker" ? "maker" : "openwebif",
+                              "--announce",
+                              announced.section(' ', 1)};
+        if (kind == "https")
+            arguments += {"--tls-certificate",
+                          QUILLORA_CERTIFICATES "/receiver.pem",
+                          "--tls-key",
+                          QUILLORA_CERTIFICATES "/receiver.key"};
+        return start(QUILLORA_SIM, arguments, "Receiver listening");
+    }
+
+    // Avahi with static services: "name port text" each, behind each of which a web server
+    // answers as a receiver (text OpenWebif) or as anything else.
+    bool avahi(const QStringList &services)
+    {
+        for (const QString &service : services) {
+            const QStringList parts = service.split('|');
+            QFile file("/etc/avahi/services/" + QString(parts[0]).replace(' ', '-') + ".service");
+            if (!file.open(QIODevice::WriteOnly))
+                return false;
+            file.write("<?xml version=\"1.0\" standalone='no'?>\n<service-group>\n<name>"
+                       + parts[0].toUtf8() + "</name>\n<service><type>_http._tcp</type><port>"
+                       + parts[1].toUtf8() + "</port>"
+                       + (parts[2].isEmpty() ? QByteArray()
+                                             : "<txt-record>" + parts[2].toUtf8() + "</txt-record>")
+                       + "</service>\n</service-group>\n");
+        }
+        QFile config(m_dir.filePath("avahi.conf"));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write("[server]\nhost-name=independent\nuse-ipv4=yes\nuse-ipv6=no\n"
+                     "allow-interfaces=lo\nenable-dbus=no\n[publish]\npublish-aaaa-on-ipv4=no\n");
+        config.close();
+        QFile::remove("/run/avahi-daemon/pid");
+        return start("avahi-daemon",
+                     {"--no-drop-root", "--no-chroot", "--no-rlimits", "-f", config.fileName()},
+                     services.isEmpty() ? "Server startup complete" : "successfully established");
+    }
+
+private slots:
+    void cleanup()
+    {
+        for (auto &process : m_processes) {
+            process->terminate();
+            process->waitForFinished(3000);
+        }
+        m_processes.clear();
+        m_webServers.clear();
+        for (const QString &file : QDir("/etc/avahi/services").entryList(QDir::Files))
+            QFile::remove("/etc/avahi/services/" + file);
+    }
+
+    void find_data()
+    {
+        // Simulators: "kind name" at ports 8101, 8102, …; Avahi: "name|port|text" each, with a
+        // web server at that port that is a receiver's when its text says OpenWebif.
+        QTest::addColumn<QStringList>("simulators");
+        QTest::addColumn<bool>("withAvahi");
+        QTest::addColumn<QStringList>("avahiServices");
+        QTest::addColumn<QStringList>("listed"); // name, address and kind per line
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two simulators")
+            << QStringList{"openwebif Living Room", "maker Kitchen"} << false << QStringList{}
+            << QStringList{"Kitchen 127.0.0.1:8102 maker", "Living Room 127.0.0.1:8101 openwebif"}
+            << 0;
+        QTest::newRow("beside a running Avahi")
+            << QStringList{"openwebif Living Room", "https Bedroom"} << true << QStringList{}
+            << QStringList{"Bedroom https://127.0.0.1:8102 openwebif",
+                           "Living Room 127.0.0.1:8101 openwebif"}
+            << 0;
+        QTest::newRow("announced by Avahi")
+            << QStringList{} << true << QStringList{"Study Box|8201|OpenWebif"}
+            << QStringList{"Study Box 127.0.0.1:8201 openwebif"} << 0;
+        QTest::newRow("a web server that is no receiver's")
+            << QStringList{} << true << QStringList{"Printer|8202|"} << QStringList{} << 1;
+        QTest::newRow("nothing announced")
+            << QStringList{} << false << QStringList{} << QStringList{} << 1;
+    }
+
+    void find()
+    {
+        QFETCH(QStringList, simulators);
+        QFETCH(bool, withAvahi);
+        QFETCH(QStringList, avahiServices);
+        QFETCH(QStringList, listed);
+        QFETCH(int, exitCode);
+        for (qsizetype i = 0; i < simulators.size(); ++i)
+            QVERIFY(simulator(simulators[i], quint16(8101 + i)));
+        for (const QString &service : avahiServices) {
+            const QStringList parts = service.split('|');
+            auto &web = m_webServers.emplace_back(std::make_unique<FakeReceiver>(
+                parts[2].isEmpty() ? ReceiverSim::Firmware::First
+                                   : ReceiverSim::Firmware::OpenWebif));
+            web->close();
+            QVERIFY(web->listen(QHostAddress::LocalHost, parts[1].toUShort()));
+        }
+        if (withAvahi)
+            QVERIFY(avahi(avahiServices));
+
+        QProcess find;
+        QElapsedTimer clock;
+        clock.start();
+        find.start(QUILLORA_SEND, {"--find", "--verbose"});
+        QTRY_COMPARE_WITH_TIMEOUT(find.state(), QProcess::NotRunning, 10000);
+        const qint64 took = clock.elapsed();
+        const QString out = QString::fromUtf8(find.readAllStandardOutput());
+        const QString err = QString::fromUtf8(find.readAllStandardError());
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        QCOMPARE(find.exitCode(), exitCode);
+        QStringList lines;
+        for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
+            lines += line.simplified();
+        QCOMPARE(lines, listed);
+        if (listed.isEmpty())
+            QVERIFY2(err.contains("quillora-send: no receiver answered on the local network"),
+                     qPrintable(err));
+        // --verbose shows the questions, what was heard and each confirmation asked.
+        QVERIFY2(err.contains("> PTR _e2stream._tcp.local (to 224.0.0.251 port 5353 on "),
+                 qPrintable(err));
+        for (const QString &receiver : listed)
+            QVERIFY2(err.contains(
+                         "> GET /web/about (to "
+                         + receiver.section(' ', -2, -2).remove(QRegularExpression("^https://")))
+                         || err.contains("> GET /web/about (to " + receiver.section(' ', -2, -2)),
+                     qPrintable(err));
+        // Nothing but /web/about was asked of any web server.
+        for (const auto &web : m_webServers)
+            for (const QByteArray &request : web->requests())
+                QVERIFY2(request.startsWith("GET /web/about "), request.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFind)
+#include "test_find.moc"
