@@ -14,8 +14,10 @@
 #include <memory>
 
 #ifdef Q_OS_WIN
-#include <wincrypt.h>
+// wincrypt.h builds on the types windows.h declares.
 #include <windows.h>
+
+#include <wincrypt.h>
 #endif
 
 // Puts a receiver of the test's behind HTTPS with one of the certificates made for the tests.
