@@ -21,4 +21,15 @@ trap 'rm -rf "$contents"' EXIT
 dpkg-deb -x "$deb" "$contents"
 desktop-file-validate "$contents"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$contents"/usr/share/metainfo/*.metainfo.xml
+# Each of the three examples of the manual page is a paragraph of its own, as in --help: in its
+# EXAMPLES section every text line follows a paragraph macro.
+if ! zcat "$contents"/usr/share/man/man1/quillora-send.1.gz | awk '
+    /^\.SH EXAMPLES/ { inside = 1; next }
+    /^\.SH/ { inside = 0 }
+    inside && !/^\./ { examples++; if (previous !~ /^\.(IP|PP|TP)/) joined = 1 }
+    inside { previous = $0 }
+    END { exit !(examples == 3 && !joined) }'; then
+    echo "the manual page does not show the three examples of --help one to a paragraph" >&2
+    exit 1
+fi
 echo "Package: $PWD/$deb"
