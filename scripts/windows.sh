@@ -94,8 +94,9 @@ for test in test_messaging test_settings test_sender test_window; do
     run_test "$test" "$test"
 done
 run_test test_settings test_settings-utf8 LC_ALL=hi_IN.UTF-8
-# The TLS fronts the tests started under Wine (see tests/TlsFront.h) outlive them there.
-pkill -f '^/usr/bin/socat OPENSSL-LISTEN' || true
+# The TLS fronts the tests started under Wine (see tests/TlsFront.h) outlive them there. Started
+# by Wine, they are named \usr\bin\socat; they serve this build's test certificates.
+pkill -f "OPENSSL-LISTEN:.*cert=$PWD/$out/build/tests/certificates/" || true
 if ! grep -q 'ANSI code page: 65001' "$out/results/test_settings-utf8.txt"; then
     echo "test_settings did not run with Windows set to UTF-8 (code page 65001)" >&2
     status=1
