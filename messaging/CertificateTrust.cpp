@@ -16,6 +16,11 @@ std::optional<QByteArray> ParseFingerprint(QStringView typed)
     return QByteArray::fromHex(typed.toLatin1().replace(':', ""));
 }
 
+QString ReceiverKey(const QString &host, quint16 port)
+{
+    return (host + u':' + QString::number(port)).toLower();
+}
+
 QByteArray CertificateTrust::keptFor(const QString &receiverKey) const
 {
     return kept ? ParseFingerprint(kept(receiverKey)).value_or(QByteArray()) : QByteArray();

@@ -17,6 +17,10 @@ QString FormatFingerprint(const QByteArray &sha256);
 // colons between the pairs. Nothing when it is not one.
 std::optional<QByteArray> ParseFingerprint(QStringView typed);
 
+// Where trust in a receiver's certificate is kept: host:port in lower case, the port always
+// given and an IPv6 address without brackets (a line that starts with '[' opens a section).
+QString ReceiverKey(const QString &host, quint16 port);
+
 // Which certificates a receiver may show beyond those the system's trust store accepts for its
 // name: receivers make their own certificates, so the user decides.
 struct CertificateTrust

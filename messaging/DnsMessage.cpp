@@ -31,23 +31,18 @@ public:
             m_failure = why;
     }
 
-    quint16 u16()
+    // A number in network byte order: quint16 or quint32.
+    template<typename Number> Number number()
     {
-        if (!need(2))
+        if (!need(qsizetype(sizeof(Number))))
             return 0;
-        const quint16 value = qFromBigEndian<quint16>(m_bytes.data() + m_at);
-        m_at += 2;
+        const Number value = qFromBigEndian<Number>(m_bytes.data() + m_at);
+        m_at += qsizetype(sizeof(Number));
         return value;
     }
 
-    quint32 u32()
-    {
-        if (!need(4))
-            return 0;
-        const quint32 value = qFromBigEndian<quint32>(m_bytes.data() + m_at);
-        m_at += 4;
-        return value;
-    }
+    quint16 u16() { return number<quint16>(); }
+    quint32 u32() { return number<quint32>(); }
 
     QByteArrayView take(qsizetype count)
     {

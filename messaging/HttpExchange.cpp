@@ -160,15 +160,15 @@ void HttpExchange::judgeCertificate()
     auto *tls = static_cast<QSslSocket *>(m_socket);
     const QSslCertificate certificate = tls->peerCertificate();
     const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256);
-    if (!certificate.isNull() && m_trust.trusts(m_request.receiverKey, fingerprint)) {
+    if (!certificate.isNull() && m_trust.trusts(m_request.receiverKey(), fingerprint)) {
         m_trustedByFingerprint = true;
         tls->ignoreSslErrors();
         return;
     }
     UntrustedCertificate untrusted;
-    untrusted.receiver = m_request.receiverKey;
+    untrusted.receiver = m_request.receiverKey();
     untrusted.fingerprint = fingerprint;
-    untrusted.trusted = m_trust.keptFor(m_request.receiverKey);
+    untrusted.trusted = m_trust.keptFor(m_request.receiverKey());
     untrusted.validFrom = certificate.effectiveDate();
     untrusted.validUntil = certificate.expiryDate();
     m_outcome.untrusted = untrusted;

@@ -18,13 +18,15 @@ struct HttpRequest
     QString host;             // name or address to connect to
     quint16 port = 80;        // port to connect to
     bool tls = false;         // over TLS, never falling back to plain HTTP
-    QString receiverKey;      // host:port in lower case, where trust in its certificate is kept
     QByteArray hostHeader;    // host[:port] as typed, for the Host header
     QByteArray authorization; // "Basic …" when the address holds a login, else empty
     QByteArray method = "GET";
     QByteArray target;      // path and query, ready for the request line
     QByteArray contentType; // of the body; a request without a body has none
     QByteArray body;
+
+    // Where trust in the certificate of the receiver asked is kept.
+    QString receiverKey() const { return ReceiverKey(host, port); }
 };
 
 // How one exchange ended.

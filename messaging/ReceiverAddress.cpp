@@ -1,4 +1,5 @@
 #include "ReceiverAddress.h"
+#include "CertificateTrust.h"
 #include "WireUrl.h"
 
 #include <QCoreApplication>
@@ -62,8 +63,7 @@ QString ReceiverAddress::shown() const
 
 QString ReceiverAddress::receiverKey() const
 {
-    // No brackets around an IPv6 address: a line that starts with '[' opens a section.
-    return (host + u':' + QString::number(port)).toLower();
+    return ReceiverKey(host, port);
 }
 
 QByteArray ReceiverAddress::authorization() const

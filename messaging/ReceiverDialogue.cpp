@@ -40,6 +40,14 @@ QString httpRefusal(const HttpAnswer &answer)
         .trimmed();
 }
 
+// Whether an answer's e2state says True, in any case.
+bool stateIsTrue(const QHash<QString, QString> &elements)
+{
+    return elements.value(QStringLiteral("e2state"))
+               .compare(QLatin1String("True"), Qt::CaseInsensitive)
+           == 0;
+}
+
 } // namespace
 
 ReceiverDialogue::ReceiverDialogue(const Message &message,
@@ -86,7 +94,6 @@ HttpRequest ReceiverDialogue::requestFor(Step step) const
     request.host = m_address.host;
     request.port = m_address.port;
     request.tls = m_address.tls;
-    request.receiverKey = m_address.receiverKey();
     request.hostHeader = m_address.hostHeader;
     request.authorization = m_address.authorization();
     QByteArray form;
@@ -245,7 +252,7 @@ void ReceiverDialogue::judgeMessage(const HttpAnswer &answer)
     trace(QStringLiteral("< e2state %1 (from %2)").arg(state, m_address.shown()));
     m_known.insert(knownKey(), m_session);
     // Judged by the state alone: the text that goes with it is translated on the receiver.
-    if (state.compare(QLatin1String("True"), Qt::CaseInsensitive) != 0) {
+    if (!stateIsTrue(*elements)) {
         const QString why = elements->value(QStringLiteral("e2statetext"));
         return fail(why.isEmpty() ? tr("the receiver refused the message") : why);
     }
@@ -266,9 +273,7 @@ void ReceiverDialogue::judgeAnswer(const HttpAnswer &answer)
         return fail(isSuccess(answer)
                         ? tr("the receiver's answer to the question is not understood")
                         : tr("%1 when asked for the answer").arg(httpRefusal(answer)));
-    const bool answered = elements->value(QStringLiteral("e2state"))
-                              .compare(QLatin1String("True"), Qt::CaseInsensitive)
-                          == 0;
+    const bool answered = stateIsTrue(*elements);
     const QString text = elements->value(QStringLiteral("e2statetext"));
     trace(QStringLiteral("< e2state %1: %2 (from %3)")
               .arg(elements->value(QStringLiteral("e2state")), text, m_address.shown()));

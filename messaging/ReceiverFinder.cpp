@@ -88,7 +88,6 @@ void ReceiverFinder::setTarget(const QHostAddress &address, quint16 port)
 
 void ReceiverFinder::start()
 {
-    m_deadline.setRemainingTime(Within);
     m_end.start(Within);
     m_quiet.start(Listening);
     // A port of its own: the responders on this machine keep 5353, and answer here directly.
@@ -264,11 +263,10 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
     request.host = host.address.toString();
     request.port = announced.port;
     request.tls = announced.tls;
-    request.receiverKey = request.host + QLatin1Char(':') + QString::number(request.port);
-    request.hostHeader = request.receiverKey.toUtf8();
+    request.hostHeader = request.receiverKey().toUtf8();
     request.target = "/web/about";
     const QString peer
-        = (announced.tls ? QStringLiteral("https://") : QString()) + request.receiverKey;
+        = (announced.tls ? QStringLiteral("https://") : QString()) + request.receiverKey();
     trace(QStringLiteral("> GET /web/about (to %1)").arg(peer));
     const std::pair<qsizetype, qsizetype> which{box, web};
     auto *exchange = new HttpExchange(
@@ -311,7 +309,7 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
     m_confirming.insert(which, exchange);
     const auto wait = std::min<std::chrono::milliseconds>(
         ConfirmationTimeout,
-        std::chrono::ceil<std::chrono::milliseconds>(m_deadline.remainingTimeAsDuration()));
+        std::chrono::ceil<std::chrono::milliseconds>(m_end.remainingTimeAsDuration()));
     QTimer::singleShot(wait, exchange, [this, which, peer] {
         if (HttpExchange *late = m_confirming.take(which)) {
             late->deleteLater();

@@ -3,7 +3,6 @@
 #include "DnsMessage.h"
 #include "Transfer.h"
 
-#include <QDeadlineTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -93,7 +92,6 @@ private:
     QHash<std::pair<qsizetype, qsizetype>, HttpExchange *> m_confirming; // by box and web
     QTimer m_again; // asks the services once more, for an answer that was lost
     QTimer m_quiet; // when nothing more is expected to come
-    QTimer m_end;
-    QDeadlineTimer m_deadline;
+    QTimer m_end;   // when the whole search ends, confirmations included
     bool m_finished = false;
 };

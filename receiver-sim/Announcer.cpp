@@ -22,6 +22,15 @@ bool matches(const Dns::Question &question, const Dns::Record &record)
            && Dns::sameName(question.name, record.name);
 }
 
+// Sent to the group, the records are the only ones of their name and type, so that queriers
+// flush older ones; a service's pointers are shared with other instances.
+void markUnique(QList<Dns::Record> &records)
+{
+    for (Dns::Record &record : records)
+        if (record.type != Dns::PTR)
+            record.rrClass |= Dns::TopBit;
+}
+
 } // namespace
 
 Announcer::Announcer(
@@ -120,9 +129,7 @@ Dns::Message Announcer::answer(const Dns::Message &query, bool legacy) const
         for (Dns::Record &record : answer.records)
             record.ttl = std::min(record.ttl, LegacyTtl);
     } else {
-        for (Dns::Record &record : answer.records)
-            if (record.type != Dns::PTR)
-                record.rrClass |= Dns::TopBit; // the only such records: flush older ones
+        markUnique(answer.records);
     }
     return answer;
 }
@@ -158,22 +165,27 @@ quint16 Announcer::port() const
     return m_socket->localPort();
 }
 
-// Unasked, as a receiver announces itself when it starts; on the loopback network alone.
+// Unasked, as a receiver announces itself when it starts.
 void Announcer::announce()
 {
+    Dns::Message all;
+    all.flags = 0x8400;
+    all.records = records();
+    markUnique(all.records);
+    sendToGroup(all);
+}
+
+// To the multicast group, on the loopback network alone: the receiver is at 127.0.0.1.
+void Announcer::sendToGroup(const Dns::Message &message)
+{
+    const QByteArray bytes = Dns::serialize(message);
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &network : interfaces) {
-        if (!network.flags().testFlag(QNetworkInterface::IsLoopBack)
-            || !network.flags().testFlag(QNetworkInterface::CanMulticast))
-            continue;
-        Dns::Message all;
-        all.flags = 0x8400;
-        all.records = records();
-        for (Dns::Record &record : all.records)
-            if (record.type != Dns::PTR)
-                record.rrClass |= Dns::TopBit;
-        m_socket->setMulticastInterface(network);
-        m_socket->writeDatagram(Dns::serialize(all), MulticastGroup, MulticastPort);
+        if (network.flags().testFlag(QNetworkInterface::IsLoopBack)
+            && network.flags().testFlag(QNetworkInterface::CanMulticast)) {
+            m_socket->setMulticastInterface(network);
+            m_socket->writeDatagram(bytes, MulticastGroup, MulticastPort);
+        }
     }
 }
 
@@ -201,14 +213,6 @@ void Announcer::receive()
             m_socket->writeDatagram(Dns::serialize(reply), from, quint16(datagram.senderPort()));
             continue;
         }
-        // A responder's question: the answer goes to the group, on the loopback network.
-        const auto interfaces = QNetworkInterface::allInterfaces();
-        for (const QNetworkInterface &network : interfaces) {
-            if (network.flags().testFlag(QNetworkInterface::IsLoopBack)
-                && network.flags().testFlag(QNetworkInterface::CanMulticast)) {
-                m_socket->setMulticastInterface(network);
-                m_socket->writeDatagram(Dns::serialize(reply), MulticastGroup, MulticastPort);
-            }
-        }
+        sendToGroup(reply); // a responder's question: the answer goes to the group
     }
 }

@@ -46,6 +46,7 @@ private:
     QList<Dns::Record> records() const;
     void receive();
     void announce();
+    void sendToGroup(const Dns::Message &message);
 
     QString m_name;
     Interface m_webInterface;

@@ -290,8 +290,8 @@ int main(int argc, char *argv[])
         message.wait = *wait;
     }
 
-    QStringList addresses;
-    QList<ReceiverAddress> receivers;
+    QStringList addresses; // as typed, each once
+    QStringList shown;     // the same, as messages may show them
     for (const QString &typed :
          parser.isSet(address) ? parser.values(address) : QStringList{stored.address}) {
         if (typed.trimmed().isEmpty() || addresses.contains(typed.trimmed()))
@@ -301,7 +301,7 @@ int main(int argc, char *argv[])
         if (const QString *invalid = std::get_if<QString>(&parsed))
             return usageError(*invalid);
         addresses += typed.trimmed();
-        receivers += std::get<ReceiverAddress>(parsed);
+        shown += std::get<ReceiverAddress>(parsed).shown();
     }
     if (addresses.isEmpty())
         return usageError(QStringLiteral(
@@ -332,13 +332,12 @@ int main(int argc, char *argv[])
     qsizetype pending = addresses.size();
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         message.address = addresses[i];
-        const QString shown = receivers[i].shown();
-        inet.Send(message, &application, [&, shown](const SendOutcome &outcome) {
+        inet.Send(message, &application, [&, receiver = shown[i]](const SendOutcome &outcome) {
             if (!outcome.failure.isEmpty()) {
                 status = NotDelivered;
                 errors << (question ? "quillora-send: question not answered"
                                     : "quillora-send: message not delivered")
-                       << (addresses.size() > 1 ? " to " + shown : QString()) << ": "
+                       << (addresses.size() > 1 ? " to " + receiver : QString()) << ": "
                        << outcome.failure
                        << (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
                        << Qt::endl;

@@ -130,12 +130,7 @@ QString lineText(const QByteArray &content, const Line &line, bool first, Encodi
     return decodeText(bytes, encoding).trimmed();
 }
 
-bool sameName(QStringView a, QStringView b)
-{
-    return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
-}
-
-// A name as sameName compares it: trimmed, each character folded on its own.
+// A name as the reader compares it: trimmed, each character folded on its own.
 QString foldedName(QStringView name)
 {
     const QStringView trimmed = name.trimmed();
@@ -156,6 +151,11 @@ QString foldedName(QStringView name)
         }
     }
     return folded;
+}
+
+bool sameName(QStringView a, QStringView b)
+{
+    return foldedName(a) == foldedName(b);
 }
 
 // The section a header line opens, or nothing for any other line.
@@ -387,14 +387,6 @@ std::variant<QByteArray, QString> writeEntries(const QByteArray &content,
                 .arg(CodePage::name(), entry->key);
     }
     return result;
-}
-
-std::variant<QByteArray, QString> writeEntry(const QByteArray &content,
-                                             const QString &section,
-                                             const QString &key,
-                                             const QString &value)
-{
-    return writeEntries(content, section, {{key, value}});
 }
 
 } // namespace ProfileFile

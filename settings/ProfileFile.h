@@ -42,10 +42,4 @@ std::variant<QByteArray, QString> writeEntries(const QByteArray &content,
                                                const QString &section,
                                                const QList<std::pair<QString, QString>> &entries);
 
-// The same for one entry.
-std::variant<QByteArray, QString> writeEntry(const QByteArray &content,
-                                             const QString &section,
-                                             const QString &key,
-                                             const QString &value);
-
 } // namespace ProfileFile

@@ -69,7 +69,7 @@ const QByteArray NewLine = "\n";
 // The file after the write, or "refused" when the writer would not write it.
 QByteArray written(const QByteArray &content, const QString &key, const QString &value)
 {
-    const auto result = ProfileFile::writeEntry(content, "Dreambox", key, value);
+    const auto result = ProfileFile::writeEntries(content, "Dreambox", {{key, value}});
     return std::holds_alternative<QByteArray>(result) ? std::get<QByteArray>(result) : "refused";
 }
 

@@ -40,8 +40,6 @@ QString InetOnDemand::load()
         return {};
 #ifdef QUILLORA_TRANSFER_LINKED
     m_transfer.reset(quillora_create_transfer(m_timeout.count()));
-    m_transfer->setCertificateTrust(m_trust);
-    return {};
 #else
     QLibrary library(m_library);
     const auto create
@@ -49,9 +47,9 @@ QString InetOnDemand::load()
     if (!create)
         return tr("Quillora's transfer library can't be loaded (%1)").arg(library.errorString());
     m_transfer.reset(create(m_timeout.count()));
+#endif
     m_transfer->setCertificateTrust(m_trust);
     return {};
-#endif
 }
 
 void InetOnDemand::setCertificateTrust(const CertificateTrust &trust)

@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (ProfileFile::readEntry(before, entry.key().first, entry->key) != entry->value)
             std::abort();
 
-    const auto written = ProfileFile::writeEntry(before, QStringLiteral("Dreambox"), key, value);
+    const auto written
+        = ProfileFile::writeEntries(before, QStringLiteral("Dreambox"), {{key, value}});
     const auto *after = std::get_if<QByteArray>(&written);
     if (!after)
         return 0;
