@@ -67,6 +67,9 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
                  .arg(QString::number(static_cast<double>(m_timeout.count()) / 1000.0)));
     });
     m_nextAnswer.setSingleShot(true);
+    // A coarse timer may fire a little early, just short of the end of the wait, and the answer
+    // would then be asked for once more a few milliseconds later.
+    m_nextAnswer.setTimerType(Qt::PreciseTimer);
     connect(&m_nextAnswer, &QTimer::timeout, this, [this] { send(Step::Answer); });
 }
 

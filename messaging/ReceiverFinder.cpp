@@ -199,6 +199,8 @@ const Dns::Record *ReceiverFinder::recordOf(const Dns::Name &name, quint16 type)
 // and the host's IPv4 address; what is missing is asked for.
 void ReceiverFinder::resolve()
 {
+    if (m_finished) // what comes after the end is not asked about, nor listed
+        return;
     const QList<Dns::Record> records = m_records;
     for (const QString &service : {Stream, Http, Https}) {
         for (const Dns::Record &pointer : records) {
