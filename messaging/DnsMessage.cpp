@@ -1,4 +1,5 @@
 #include "DnsMessage.h"
+#include "PlainText.h"
 
 #include <QtEndian>
 
@@ -93,7 +94,7 @@ public:
             wireSize += 1 + length;
             if (wireSize > MaxName)
                 return fail(QStringLiteral("a name is longer than 255 bytes")), Name{};
-            labels.append(QString::fromUtf8(m_bytes.sliced(at + 1, length)));
+            labels.append(PlainText::from(m_bytes.sliced(at + 1, length)));
             at += 1 + length;
         }
         return {};
@@ -242,7 +243,10 @@ bool sameName(const Name &a, const Name &b)
 
 QString nameText(const Name &name)
 {
-    return name.join(QLatin1Char('.'));
+    QStringList labels = name;
+    for (QString &label : labels)
+        label.replace(QLatin1Char('.'), QLatin1String("\\."));
+    return labels.join(QLatin1Char('.'));
 }
 
 Name nameFrom(const QString &text)

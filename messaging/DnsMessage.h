@@ -10,7 +10,8 @@
 
 // A DNS message as multicast DNS (RFC 6762) and DNS service discovery (RFC 6763) use it: the
 // header, the questions, and the records of the answer, authority and additional sections.
-// Names are lists of labels, each label as its bytes read as UTF-8.
+// Names are lists of labels, each label's bytes as text that may be shown (PlainText): anybody on
+// the network may announce a name, and a name is only ever shown and compared.
 namespace Dns {
 
 enum Type : quint16 { A = 1, PTR = 12, TXT = 16, AAAA = 28, SRV = 33, ANY = 255 };
@@ -24,7 +25,7 @@ using Name = QStringList;
 // Whether two names are the same, as DNS compares them: ASCII letters without regard to case.
 bool sameName(const Name &a, const Name &b);
 
-// A name written as people read it: the labels joined by dots.
+// A name written as people read it: the labels joined by dots, a dot inside a label as "\\.".
 QString nameText(const Name &name);
 
 // A name from its text, split at the dots.

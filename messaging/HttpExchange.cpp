@@ -187,6 +187,8 @@ void HttpExchange::send()
     head += "Connection: close\r\n\r\n";
     m_outcome.connected = true;
     m_socket->write(head + request.body);
+    if (m_sent)
+        m_sent();
 }
 
 void HttpExchange::receive()

@@ -50,6 +50,7 @@ class HttpExchange : public QObject
 
 public:
     using Done = std::function<void(const HttpOutcome &outcome)>;
+    using Sent = std::function<void()>;
 
     // Starts at once. done is called from the event loop, never from inside the constructor;
     // destroying the exchange before then abandons it and done is not called.
@@ -58,6 +59,10 @@ public:
                  Done done,
                  QObject *parent = nullptr);
     ~HttpExchange() override;
+
+    // Told once, when the request's bytes are written: over TLS only after the certificate was
+    // trusted, so that what is told went out.
+    void setSent(Sent sent) { m_sent = std::move(sent); }
 
     // The request line as it goes on the wire, without its line end.
     static QByteArray requestLine(const HttpRequest &request);
@@ -75,6 +80,7 @@ private:
     CertificateTrust m_trust;
     QTcpSocket *m_socket;
     Done m_done;
+    Sent m_sent;
     HttpAnswerParser m_parser;
     HttpOutcome m_outcome;
     qintptr m_witness = -1; // a second handle on the connection, to tell a close from a reset

@@ -1,6 +1,7 @@
 #include "ReceiverDialogue.h"
 #include "AnswerTexts.h"
 #include "MessageUrl.h"
+#include "PlainText.h"
 #include "WireUrl.h"
 #include "XmlAnswer.h"
 
@@ -36,7 +37,7 @@ QString httpRefusal(const HttpAnswer &answer)
 {
     return ReceiverDialogue::tr("the receiver answered HTTP %1 %2")
         .arg(answer.status)
-        .arg(QString::fromUtf8(answer.reason))
+        .arg(PlainText::from(answer.reason))
         .trimmed();
 }
 
@@ -149,8 +150,6 @@ void ReceiverDialogue::send(Step step)
         m_timer.start(m_timeout); // each request for the answer has the time-out of its own
     const HttpRequest request = requestFor(step);
     const QString peer = m_address.shown();
-    trace(QStringLiteral("> %1 (to %2)")
-              .arg(QString::fromUtf8(HttpExchange::requestLine(request)), peer));
     m_exchange = new HttpExchange(
         request,
         m_trust,
@@ -160,12 +159,16 @@ void ReceiverDialogue::send(Step step)
             if (!outcome.tls.isEmpty())
                 trace(QStringLiteral("* %1 (with %2)").arg(outcome.tls, peer));
             trace(QStringLiteral("< %1 (from %2)")
-                      .arg(outcome.failure.isEmpty() ? QString::fromUtf8(outcome.answer.statusLine)
+                      .arg(outcome.failure.isEmpty() ? PlainText::from(outcome.answer.statusLine)
                                                      : outcome.failure,
                            peer));
             judge(step, outcome);
         },
         this);
+    m_exchange->setSent([this, request, peer] {
+        trace(QStringLiteral("> %1 (to %2)")
+                  .arg(QString::fromUtf8(HttpExchange::requestLine(request)), peer));
+    });
 }
 
 void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
@@ -218,7 +221,7 @@ void ReceiverDialogue::judgeFirstGeneration(const HttpAnswer &answer)
         return fail(httpRefusal(answer));
     // A receiver that refuses a message still answers 200, with a text that starts "E:".
     if (answer.body.startsWith("E:"))
-        return fail(QString::fromUtf8(answer.body).trimmed());
+        return fail(PlainText::from(answer.body.trimmed()));
     finish({});
 }
 
@@ -251,12 +254,12 @@ void ReceiverDialogue::judgeMessage(const HttpAnswer &answer)
     const auto elements = answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
     if (!elements || !elements->contains(QStringLiteral("e2state")))
         return fail(tr("the receiver's answer to the message is not understood"));
-    const QString state = elements->value(QStringLiteral("e2state"));
+    const QString state = PlainText::from(elements->value(QStringLiteral("e2state")));
     trace(QStringLiteral("< e2state %1 (from %2)").arg(state, m_address.shown()));
     m_known.insert(knownKey(), m_session);
     // Judged by the state alone: the text that goes with it is translated on the receiver.
     if (!stateIsTrue(*elements)) {
-        const QString why = elements->value(QStringLiteral("e2statetext"));
+        const QString why = PlainText::from(elements->value(QStringLiteral("e2statetext")));
         return fail(why.isEmpty() ? tr("the receiver refused the message") : why);
     }
     if (!isQuestion())
@@ -279,11 +282,14 @@ void ReceiverDialogue::judgeAnswer(const HttpAnswer &answer)
     const bool answered = stateIsTrue(*elements);
     const QString text = elements->value(QStringLiteral("e2statetext"));
     trace(QStringLiteral("< e2state %1: %2 (from %3)")
-              .arg(elements->value(QStringLiteral("e2state")), text, m_address.shown()));
+              .arg(PlainText::from(elements->value(QStringLiteral("e2state"))),
+                   PlainText::from(text),
+                   m_address.shown()));
     const std::optional<AnswerText> meaning = RecognizeAnswerText(text);
     if (!meaning || (meaning == AnswerText::NoneYet) == answered)
         return fail(
-            tr("the receiver's answer to the question is not understood: \"%1\"").arg(text));
+            tr("the receiver's answer to the question is not understood: \"%1\"")
+                .arg(PlainText::from(text)));
     SendOutcome outcome;
     if (meaning == AnswerText::Yes)
         outcome.answer = SendOutcome::Answer::Yes;

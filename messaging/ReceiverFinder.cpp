@@ -1,5 +1,6 @@
 #include "ReceiverFinder.h"
 #include "HttpExchange.h"
+#include "PlainText.h"
 #include "XmlAnswer.h"
 
 #include <QNetworkDatagram>
@@ -27,10 +28,12 @@ Dns::Name serviceName(const QString &service)
 }
 
 // How long to listen for announcements before the search may end early; the confirmations
-// that are still under way go on until the end.
+// that are still under way go on until the end. A question is asked again no sooner than a
+// second after the first (RFC 6762, 5.2); a search that lasts 3 seconds has room for one more.
 constexpr auto Listening = 1500ms;
-constexpr auto AskAgainAfter = 600ms;
+constexpr auto AskAgainAfter = 1000ms;
 constexpr auto ConfirmationTimeout = 2000ms;
+constexpr int MaxWebs = 4; // web interfaces asked of one host
 
 QString typeName(quint16 type)
 {
@@ -48,12 +51,59 @@ QString typeName(quint16 type)
     }
 }
 
+// Which of the services asked for a name is, or empty.
+QString serviceOf(const Dns::Name &name)
+{
+    for (const QString &service : {Stream, Http, Https})
+        if (Dns::sameName(name, serviceName(service)))
+            return service;
+    return {};
+}
+
+QString lowerName(const Dns::Name &name)
+{
+    return Dns::nameText(name).toLower();
+}
+
 QString key(const Dns::Name &name, quint16 type)
 {
-    return Dns::nameText(name).toLower() + QLatin1Char('/') + QString::number(type);
+    return lowerName(name) + QLatin1Char('/') + QString::number(type);
+}
+
+QHostAddress plainIpv4(const QHostAddress &address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    return isIpv4 ? QHostAddress(ipv4) : address;
+}
+
+// What a record says, for the trace.
+QString described(const Dns::Record &record)
+{
+    QString what = typeName(record.type) + QLatin1Char(' ') + Dns::nameText(record.name);
+    if (record.type == Dns::PTR)
+        what += QStringLiteral(": ") + Dns::nameText(record.target);
+    else if (record.type == Dns::SRV)
+        what += QStringLiteral(": %1 port %2").arg(Dns::nameText(record.target)).arg(record.port);
+    else if (record.type == Dns::A)
+        what += QStringLiteral(": ") + record.address.toString();
+    else if (record.type == Dns::TXT)
+        what += QStringLiteral(": ") + PlainText::from(record.texts.join(' '));
+    return what;
 }
 
 } // namespace
+
+bool IsFromLocalLink(const QHostAddress &source, const QList<QNetworkAddressEntry> &network)
+{
+    const QHostAddress from = plainIpv4(source);
+    if (from.isLinkLocal())
+        return true;
+    return std::any_of(network.cbegin(), network.cend(), [&from](const QNetworkAddressEntry &entry) {
+        return entry.ip().protocol() == from.protocol() && entry.prefixLength() >= 0
+               && from.isInSubnet(entry.ip(), entry.prefixLength());
+    });
+}
 
 ReceiverFinder::ReceiverFinder(QObject *parent)
     : QObject(parent)
@@ -63,15 +113,14 @@ ReceiverFinder::ReceiverFinder(QObject *parent)
     m_again.setSingleShot(true);
     connect(&m_again, &QTimer::timeout, this, [this] {
         for (const QString &service : {Stream, Http, Https})
-            ask(serviceName(service), Dns::PTR);
+            askAgain(serviceName(service), Dns::PTR);
     });
     m_quiet.setSingleShot(true);
-    connect(&m_quiet, &QTimer::timeout, this, [this] {
-        if (m_confirming.isEmpty())
-            finish();
-    });
+    connect(&m_quiet, &QTimer::timeout, this, &ReceiverFinder::finishWhenDone);
     m_end.setSingleShot(true);
     connect(&m_end, &QTimer::timeout, this, &ReceiverFinder::finish);
+    m_readMore.setSingleShot(true);
+    connect(&m_readMore, &QTimer::timeout, this, &ReceiverFinder::receive);
 }
 
 ReceiverFinder::~ReceiverFinder()
@@ -82,7 +131,7 @@ ReceiverFinder::~ReceiverFinder()
 
 void ReceiverFinder::setTarget(const QHostAddress &address, quint16 port)
 {
-    m_target = address;
+    m_target = plainIpv4(address);
     m_targetPort = port;
 }
 
@@ -90,6 +139,7 @@ void ReceiverFinder::start()
 {
     m_end.start(Within);
     m_quiet.start(Listening);
+    m_queryId = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
     // A port of its own: the responders on this machine keep 5353, and answer here directly.
     if (!m_socket->bind(QHostAddress::AnyIPv4, 0)) {
         trace(QStringLiteral("! no port to ask from: %1").arg(m_socket->errorString()));
@@ -97,19 +147,30 @@ void ReceiverFinder::start()
     }
     for (const QString &service : {Stream, Http, Https})
         ask(serviceName(service), Dns::PTR);
-    m_asked.clear(); // asked once more, in case an answer was lost
     m_again.start(AskAgainAfter);
 }
 
-// Asks one question, of each network that can carry multicast, or of the target alone. A
-// question is asked once, but for the services, which are asked twice.
+// Asks one question once. Beyond the services, only for records still missing, and only so
+// many of those.
 void ReceiverFinder::ask(const Dns::Name &name, quint16 type)
 {
     if (m_finished || m_asked.contains(key(name, type)))
         return;
+    if (type != Dns::PTR && m_followUps >= MaxFollowUps)
+        return limitReached(
+            QStringLiteral("at most %1 questions for missing records").arg(MaxFollowUps));
+    m_followUps += type != Dns::PTR;
     m_asked.insert(key(name, type));
+    askAgain(name, type);
+}
+
+// Puts the question on each network that can carry multicast, or to the target alone.
+void ReceiverFinder::askAgain(const Dns::Name &name, quint16 type)
+{
+    if (m_finished)
+        return;
     Dns::Message query;
-    query.id = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
+    query.id = m_queryId;
     query.questions.append({name, type, Dns::ClassIn});
     const QByteArray bytes = Dns::serialize(query);
     const QString asked = typeName(type) + QLatin1Char(' ') + Dns::nameText(name);
@@ -124,13 +185,12 @@ void ReceiverFinder::ask(const Dns::Name &name, quint16 type)
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &network : interfaces) {
         const auto flags = network.flags();
+        const auto entries = network.addressEntries();
         if (!flags.testFlag(QNetworkInterface::IsUp)
             || !flags.testFlag(QNetworkInterface::CanMulticast)
-            || !std::any_of(network.addressEntries().cbegin(),
-                            network.addressEntries().cend(),
-                            [](const QNetworkAddressEntry &entry) {
-                                return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
-                            }))
+            || std::none_of(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
+                   return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+               }))
             continue;
         m_socket->setMulticastInterface(network);
         trace(QStringLiteral("> %1 (to %2 port %3 on %4)")
@@ -147,12 +207,13 @@ void ReceiverFinder::ask(const Dns::Name &name, quint16 type)
     }
 }
 
+// Reads a few datagrams at a time, so that timers and confirmations keep their turn however
+// fast datagrams come.
 void ReceiverFinder::receive()
 {
-    while (m_socket->hasPendingDatagrams()) {
+    for (int i = 0; i < DatagramsAtOnce && !m_finished && m_socket->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = m_socket->receiveDatagram(9000);
-        if (m_finished)
-            continue;
+        ++m_datagrams;
         const auto parsed = Dns::parse(datagram.data());
         const QString from = datagram.senderAddress().toString();
         if (const QString *why = std::get_if<QString>(&parsed)) {
@@ -160,107 +221,185 @@ void ReceiverFinder::receive()
             continue;
         }
         const Dns::Message &message = std::get<Dns::Message>(parsed);
-        if (!message.isResponse())
+        if (!message.isResponse() || !isHeard(datagram, message))
             continue;
-        for (const Dns::Record &record : message.records) {
-            if (std::any_of(
-                    m_records.cbegin(), m_records.cend(), [&record](const Dns::Record &known) {
-                        return known.type == record.type && known.data == record.data
-                               && Dns::sameName(known.name, record.name);
-                    }))
-                continue;
-            m_records.append(record);
-            QString what = typeName(record.type) + QLatin1Char(' ') + Dns::nameText(record.name);
-            if (record.type == Dns::PTR)
-                what += QStringLiteral(": ") + Dns::nameText(record.target);
-            else if (record.type == Dns::SRV)
-                what += QStringLiteral(": %1 port %2")
-                            .arg(Dns::nameText(record.target))
-                            .arg(record.port);
-            else if (record.type == Dns::A || record.type == Dns::AAAA)
-                what += QStringLiteral(": ") + record.address.toString();
-            else if (record.type == Dns::TXT)
-                what += QStringLiteral(": ") + QString::fromUtf8(record.texts.join(' '));
-            trace(QStringLiteral("< %1 (from %2)").arg(what, from));
-        }
+        QSet<QString> touched; // the instances this datagram may have completed
+        for (const Dns::Record &record : message.records)
+            take(record, from, touched);
+        for (const QString &instance : std::as_const(touched))
+            resolve(instance);
     }
-    resolve();
+    if (!m_finished && m_socket->hasPendingDatagrams())
+        m_readMore.start(0);
 }
 
-const Dns::Record *ReceiverFinder::recordOf(const Dns::Name &name, quint16 type) const
+// Only answers to this search, from the network they came on (or from the target alone).
+bool ReceiverFinder::isHeard(const QNetworkDatagram &datagram, const Dns::Message &message) const
 {
-    for (const Dns::Record &record : m_records)
-        if (record.type == type && Dns::sameName(record.name, name))
-            return &record;
-    return nullptr;
+    const QHostAddress from = plainIpv4(datagram.senderAddress());
+    if (message.id != m_queryId) {
+        trace(QStringLiteral("< not taken: an answer to another query (from %1)")
+                  .arg(from.toString()));
+        return false;
+    }
+    bool local = false;
+    if (!m_target.isNull()) {
+        local = from == m_target;
+    } else {
+        const QNetworkInterface arrived
+            = QNetworkInterface::interfaceFromIndex(datagram.interfaceIndex());
+        QList<QNetworkAddressEntry> entries = arrived.addressEntries();
+        if (!arrived.isValid()) // the system did not say: any of this machine's networks
+            for (const QNetworkInterface &network : QNetworkInterface::allInterfaces())
+                entries += network.addressEntries();
+        local = IsFromLocalLink(from, entries);
+    }
+    if (!local)
+        trace(QStringLiteral("< not taken: not from the local network (from %1)")
+                  .arg(from.toString()));
+    return local;
 }
 
-// Puts together what was heard: each announced instance of the services, its host and port,
-// and the host's IPv4 address; what is missing is asked for.
-void ReceiverFinder::resolve()
+// Keeps a record that a search can use, once, and notes the instances it may complete.
+void ReceiverFinder::take(const Dns::Record &record, const QString &from, QSet<QString> &touched)
+{
+    if (record.type == Dns::A)
+        return takeAddress(record, from, touched);
+    const QString service = record.type == Dns::PTR ? serviceOf(record.name) : QString();
+    const bool ofService = !service.isEmpty();
+    if (!ofService && record.type != Dns::SRV && record.type != Dns::TXT)
+        return;
+    const QByteArray heard = key(record.name, record.type).toUtf8() + '/' + record.data;
+    if (m_heard.contains(heard))
+        return;
+    if (m_recordCount >= MaxRecords)
+        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
+    m_heard.insert(heard);
+    ++m_recordCount;
+    trace(QStringLiteral("< %1 (from %2)").arg(described(record), from));
+    if (ofService) {
+        const QString instance = lowerName(record.target);
+        if (!m_instances.contains(instance))
+            m_instances.insert(instance, {service, record.target});
+        touched.insert(instance);
+        return;
+    }
+    m_records[key(record.name, record.type)].append(record);
+    if (m_instances.contains(lowerName(record.name)))
+        touched.insert(lowerName(record.name));
+}
+
+// An address for a host name. A later one is one more of its addresses, up to a few; it
+// replaces those heard before only where the record says it is the only one (cache flush).
+void ReceiverFinder::takeAddress(const Dns::Record &record,
+                                 const QString &from,
+                                 QSet<QString> &touched)
+{
+    const QString host = lowerName(record.name);
+    if (!m_addresses.contains(host) && m_recordCount >= MaxRecords)
+        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
+    QList<Address> &addresses = m_addresses[host];
+    if (record.rrClass & Dns::TopBit)
+        m_recordCount -= int(addresses.removeIf(
+            [this](const Address &known) { return known.heardIn < m_datagrams; }));
+    if (std::any_of(addresses.cbegin(), addresses.cend(), [&record](const Address &known) {
+            return known.ip == record.address;
+        }))
+        return;
+    if (addresses.size() >= MaxAddresses)
+        return limitReached(
+            QStringLiteral("at most %1 addresses kept for one host").arg(MaxAddresses));
+    if (m_recordCount >= MaxRecords)
+        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
+    addresses.append({record.address, m_datagrams});
+    ++m_recordCount;
+    trace(QStringLiteral("< %1 (from %2)").arg(described(record), from));
+    QSet<QString> &waiting = m_hostInstances[host];
+    waiting.removeIf([this](const QString &instance) { return m_instances[instance].done; });
+    touched.unite(waiting);
+}
+
+const Dns::Record *ReceiverFinder::recordOf(const QString &instanceKey, quint16 type) const
+{
+    const auto records = m_records.constFind(instanceKey + QLatin1Char('/') + QString::number(type));
+    return records == m_records.cend() || records->isEmpty() ? nullptr : &records->first();
+}
+
+// Puts together one announced instance: its host and port, its text and the host's address;
+// what is missing is asked for.
+void ReceiverFinder::resolve(const QString &instanceKey)
 {
     if (m_finished) // what comes after the end is not asked about, nor listed
         return;
-    const QList<Dns::Record> records = m_records;
-    for (const QString &service : {Stream, Http, Https}) {
-        for (const Dns::Record &pointer : records) {
-            if (pointer.type != Dns::PTR || !Dns::sameName(pointer.name, serviceName(service)))
-                continue;
-            const Dns::Name &instance = pointer.target;
-            const Dns::Record *srv = recordOf(instance, Dns::SRV);
-            const Dns::Record *txt = recordOf(instance, Dns::TXT);
-            if (!srv)
-                ask(instance, Dns::SRV);
-            if (!txt && service != Stream)
-                ask(instance, Dns::TXT);
-            if (!srv)
-                continue;
-            const Dns::Record *address = recordOf(srv->target, Dns::A);
-            if (!address) {
-                ask(srv->target, Dns::A);
-                continue;
-            }
-            const QString hostName = Dns::nameText(srv->target);
-            auto box = std::find_if(m_boxes.begin(), m_boxes.end(), [&](const Box &known) {
-                return known.address == address->address
-                       && known.hostName.compare(hostName, Qt::CaseInsensitive) == 0;
-            });
-            if (box == m_boxes.end()) {
-                m_boxes.append({address->address, hostName, {}, {}, false});
-                box = m_boxes.end() - 1;
-            }
-            const QString name = instance.value(0);
-            if (service == Stream) {
-                box->streamName = name;
-                continue;
-            }
-            const bool tls = service == Https;
-            if (std::any_of(box->webs.cbegin(), box->webs.cend(), [&](const Web &web) {
-                    return web.tls == tls && web.port == srv->port;
-                }))
-                continue;
-            Web web;
-            web.tls = tls;
-            web.port = srv->port;
-            web.instance = name;
-            web.openWebifText
-                = txt
-                  && std::any_of(
-                      txt->texts.cbegin(), txt->texts.cend(), [](const QByteArray &text) {
-                          return text.compare("OpenWebif", Qt::CaseInsensitive) == 0;
-                      });
-            box->webs.append(web);
-            confirm(box - m_boxes.begin(), box->webs.size() - 1);
-        }
+    Instance &instance = m_instances[instanceKey];
+    if (instance.done)
+        return;
+    const Dns::Record *srv = recordOf(instanceKey, Dns::SRV);
+    const Dns::Record *txt = recordOf(instanceKey, Dns::TXT);
+    if (!srv)
+        ask(instance.name, Dns::SRV);
+    if (!txt && instance.service != Stream)
+        ask(instance.name, Dns::TXT);
+    if (!srv)
+        return;
+    const QString host = lowerName(srv->target);
+    const QList<Address> addresses = m_addresses.value(host);
+    if (addresses.isEmpty()) {
+        m_hostInstances[host].insert(instanceKey);
+        return ask(srv->target, Dns::A);
     }
+    instance.done = true;
+    const QString name = instance.name.value(0);
+    const QString hostName = Dns::nameText(srv->target);
+    const QHostAddress &address = addresses.first().ip;
+    auto box = std::find_if(m_boxes.begin(), m_boxes.end(), [&](const Box &known) {
+        return known.address == address
+               && known.hostName.compare(hostName, Qt::CaseInsensitive) == 0;
+    });
+    if (box == m_boxes.end()) {
+        if (m_boxes.size() >= MaxHosts)
+            return limitReached(QStringLiteral("at most %1 hosts asked").arg(MaxHosts));
+        m_boxes.append({address, hostName, {}, {}, false});
+        box = m_boxes.end() - 1;
+    }
+    if (instance.service == Stream) {
+        box->streamName = name;
+        return;
+    }
+    const bool tls = instance.service == Https;
+    if (std::any_of(box->webs.cbegin(), box->webs.cend(), [&](const Web &web) {
+            return web.tls == tls && web.port == srv->port;
+        }))
+        return;
+    if (box->webs.size() >= MaxWebs)
+        return limitReached(
+            QStringLiteral("at most %1 web interfaces asked of one host").arg(MaxWebs));
+    Web web;
+    web.tls = tls;
+    web.port = srv->port;
+    web.instance = name;
+    web.openWebifText
+        = txt && std::any_of(txt->texts.cbegin(), txt->texts.cend(), [](const QByteArray &text) {
+              return text.compare("OpenWebif", Qt::CaseInsensitive) == 0;
+          });
+    box->webs.append(web);
+    confirm(box - m_boxes.begin(), box->webs.size() - 1);
 }
 
 // Asks a web interface whether it is a receiver's: its /web/about names the Enigma2 version.
-// The request carries nothing of the user's, so any certificate will do for it.
+// The request carries nothing of the user's, so any certificate will do for it. Only so many
+// are asked at once; the others wait their turn.
 void ReceiverFinder::confirm(qsizetype box, qsizetype web)
 {
+    if (m_confirming.size() >= MaxConfirming) {
+        m_waiting.append({box, web});
+        return limitReached(
+            QStringLiteral("at most %1 web interfaces asked at once, the others wait their turn")
+                .arg(MaxConfirming));
+    }
     const Box &host = m_boxes[box];
-    const Web &announced = host.webs[web];
+    Web &announced = m_boxes[box].webs[web];
+    announced.state = Web::State::Asking;
     HttpRequest request;
     request.host = host.address.toString();
     request.port = announced.port;
@@ -269,7 +408,6 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
     request.target = "/web/about";
     const QString peer
         = (announced.tls ? QStringLiteral("https://") : QString()) + request.receiverKey();
-    trace(QStringLiteral("> GET /web/about (to %1)").arg(peer));
     const std::pair<qsizetype, qsizetype> which{box, web};
     auto *exchange = new HttpExchange(
         request,
@@ -284,20 +422,22 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
                                    : std::nullopt;
             const QString version
                 = about ? about->value(QStringLiteral("e2enigmaversion")) : QString();
+            const QString status = PlainText::from(outcome.answer.statusLine);
             if (version.isEmpty()) {
                 trace(QStringLiteral("< not a receiver: %1 (from %2)")
                           .arg(outcome.failure.isEmpty()
-                                   ? QString::fromUtf8(outcome.answer.statusLine)
-                                         + QStringLiteral(", no Enigma2 version")
+                                   ? status + QStringLiteral(", no Enigma2 version")
                                    : outcome.failure,
                                peer));
                 return judge(which.first, which.second, {});
             }
             const QString webInterface = about->value(QStringLiteral("e2webifversion"));
             trace(QStringLiteral("< %1, Enigma2 %2%3 (from %4)")
-                      .arg(QString::fromUtf8(outcome.answer.statusLine),
-                           version,
-                           webInterface.isEmpty() ? QString() : QStringLiteral(", ") + webInterface,
+                      .arg(status,
+                           PlainText::from(version),
+                           webInterface.isEmpty()
+                               ? QString()
+                               : QStringLiteral(", ") + PlainText::from(webInterface),
                            peer));
             const bool openWebif
                 = m_boxes[which.first].webs[which.second].openWebifText
@@ -308,6 +448,7 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
                   openWebif ? QStringLiteral("openwebif") : QStringLiteral("maker"));
         },
         this);
+    exchange->setSent([this, peer] { trace(QStringLiteral("> GET /web/about (to %1)").arg(peer)); });
     m_confirming.insert(which, exchange);
     const auto wait = std::min<std::chrono::milliseconds>(
         ConfirmationTimeout,
@@ -328,8 +469,11 @@ void ReceiverFinder::judge(qsizetype box, qsizetype web, const QString &kind)
     judged.state = kind.isEmpty() ? Web::State::Other : Web::State::Receiver;
     judged.kind = kind;
     listIfDecided(m_boxes[box], false);
-    if (!m_quiet.isActive() && m_confirming.isEmpty())
-        finish();
+    while (!m_finished && !m_waiting.isEmpty() && m_confirming.size() < MaxConfirming) {
+        const auto [nextBox, nextWeb] = m_waiting.takeFirst();
+        confirm(nextBox, nextWeb);
+    }
+    finishWhenDone();
 }
 
 // Lists the host once it is known to be a receiver and how to reach it: by a web interface
@@ -339,7 +483,7 @@ void ReceiverFinder::listIfDecided(Box &box, bool final)
     if (box.listed)
         return;
     const bool asking = std::any_of(box.webs.cbegin(), box.webs.cend(), [](const Web &web) {
-        return web.state == Web::State::Asking;
+        return web.state == Web::State::Asking || web.state == Web::State::Waiting;
     });
     if (asking && !final)
         return;
@@ -351,6 +495,8 @@ void ReceiverFinder::listIfDecided(Box &box, bool final)
     const bool receiver = !webs.isEmpty() && webs.first().state == Web::State::Receiver;
     if (!receiver && (box.streamName.isEmpty() || (!final && webs.isEmpty())))
         return;
+    if (m_listed >= MaxListed)
+        return limitReached(QStringLiteral("at most %1 receivers listed").arg(MaxListed));
     FoundReceiver listed;
     listed.name = !box.streamName.isEmpty() ? box.streamName
                   : receiver                ? webs.first().instance
@@ -366,7 +512,14 @@ void ReceiverFinder::listIfDecided(Box &box, bool final)
     listed.address = address;
     listed.kind = receiver ? webs.first().kind : QStringLiteral("web interface");
     box.listed = true;
+    ++m_listed;
     emit found(listed);
+}
+
+void ReceiverFinder::finishWhenDone()
+{
+    if (!m_quiet.isActive() && m_confirming.isEmpty() && m_waiting.isEmpty())
+        finish();
 }
 
 void ReceiverFinder::finish()
@@ -377,11 +530,16 @@ void ReceiverFinder::finish()
     m_again.stop();
     m_quiet.stop();
     m_end.stop();
+    m_readMore.stop();
+    m_socket->close(); // nothing more is heard
     const auto unanswered = m_confirming.keys();
     for (const auto &which : unanswered) {
         m_confirming.take(which)->deleteLater();
         m_boxes[which.first].webs[which.second].state = Web::State::Other;
     }
+    for (const auto &[box, web] : std::as_const(m_waiting))
+        m_boxes[box].webs[web].state = Web::State::Other;
+    m_waiting.clear();
     for (Box &box : m_boxes)
         listIfDecided(box, true);
     emit finished();
@@ -391,4 +549,13 @@ void ReceiverFinder::trace(const QString &line) const
 {
     if (m_trace)
         m_trace(line);
+}
+
+// Said once for each limit; the search goes on with what it has.
+void ReceiverFinder::limitReached(const QString &which)
+{
+    if (m_limits.contains(which))
+        return;
+    m_limits.insert(which);
+    trace(QStringLiteral("! limit reached: %1").arg(which));
 }

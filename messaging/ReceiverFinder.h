@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QNetworkAddressEntry>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -14,7 +15,13 @@
 #include <functional>
 
 class HttpExchange;
+class QNetworkDatagram;
 class QUdpSocket;
+
+// Whether an answer from source, heard on a network with these addresses, comes from that
+// network itself: from one of its subnets, or from a link-local address. Answers from anywhere
+// else are not multicast DNS answers at all, whatever they say.
+bool IsFromLocalLink(const QHostAddress &source, const QList<QNetworkAddressEntry> &network);
 
 // Finds the receivers on the local network by multicast DNS service discovery (RFC 6762 and
 // 6763), asking for _e2stream._tcp (every Enigma2 receiver), _http._tcp and _https._tcp (their
@@ -23,6 +30,11 @@ class QUdpSocket;
 // A web interface counts as a receiver's only when one GET /web/about names the receiver's
 // Enigma2 version; nothing else is asked of any host, and nothing is shown on any TV. What is
 // heard is merged by address: one receiver, one line.
+//
+// Anybody on the network may answer, and answer anything: only answers from the local network
+// that carry the search's query id are heard, and every limit below holds whatever comes, so
+// that a search stays small and ends in time. Each datagram costs work in proportion to its own
+// size, never to what was heard before it.
 class ReceiverFinder : public QObject
 {
     Q_OBJECT
@@ -32,12 +44,19 @@ public:
 
     // The whole search, confirmations included, ends within this.
     static constexpr std::chrono::milliseconds Within{2900};
+    static constexpr int MaxListed = 64;       // receivers listed
+    static constexpr int MaxConfirming = 8;    // GET /web/about under way at once
+    static constexpr int MaxHosts = 128;       // hosts whose web interfaces may be asked
+    static constexpr int MaxAddresses = 4;     // addresses kept for one host name
+    static constexpr int MaxRecords = 1000;    // records kept, of every kind
+    static constexpr int MaxFollowUps = 64;    // questions asked for records still missing
+    static constexpr int DatagramsAtOnce = 32; // read before the event loop has its turn again
 
     explicit ReceiverFinder(QObject *parent = nullptr);
     ~ReceiverFinder() override;
 
-    // Asks at this address and port alone instead of the multicast DNS group on every network:
-    // for trying it on this machine.
+    // Asks at this address and port alone instead of the multicast DNS group on every network,
+    // and hears answers from there alone: for trying it on this machine.
     void setTarget(const QHostAddress &address, quint16 port);
 
     // Told each question asked and each announcement and confirmation heard.
@@ -53,12 +72,12 @@ private:
     // A web interface announced on a receiver's address, and what asking it found.
     struct Web
     {
-        enum class State { Asking, Receiver, Other };
+        enum class State { Waiting, Asking, Receiver, Other };
         bool tls = false;
         quint16 port = 0;
         QString instance;           // as announced
         bool openWebifText = false; // its TXT record says OpenWebif
-        State state = State::Asking;
+        State state = State::Waiting;
         QString kind; // "openwebif" or "maker", once it is known to be a receiver
     };
 
@@ -72,26 +91,60 @@ private:
         bool listed = false;
     };
 
+    // A service instance that a pointer named, until it is put together.
+    struct Instance
+    {
+        QString service;
+        Dns::Name name;
+        bool done = false;
+    };
+
+    // An address heard for a host name, and in which datagram.
+    struct Address
+    {
+        QHostAddress ip;
+        quint64 heardIn = 0;
+    };
+
     void ask(const Dns::Name &name, quint16 type);
+    void askAgain(const Dns::Name &name, quint16 type);
     void receive();
-    void resolve();
+    bool isHeard(const QNetworkDatagram &datagram, const Dns::Message &message) const;
+    void take(const Dns::Record &record, const QString &from, QSet<QString> &touched);
+    void takeAddress(const Dns::Record &record, const QString &from, QSet<QString> &touched);
+    void resolve(const QString &instanceKey);
     void confirm(qsizetype box, qsizetype web);
+    void confirmWaiting();
     void judge(qsizetype box, qsizetype web, const QString &kind);
     void listIfDecided(Box &box, bool final);
+    void finishWhenDone();
     void finish();
     void trace(const QString &line) const;
-    const Dns::Record *recordOf(const Dns::Name &name, quint16 type) const;
+    void limitReached(const QString &which);
+    const Dns::Record *recordOf(const QString &instanceKey, quint16 type) const;
 
     QUdpSocket *m_socket;
     QHostAddress m_target;
     quint16 m_targetPort = 0;
+    quint16 m_queryId = 0; // of every question of this search
     Trace m_trace;
-    QList<Dns::Record> m_records; // every record heard, once
-    QSet<QString> m_asked;        // questions asked: name and type
+    quint64 m_datagrams = 0; // heard so far
+    int m_recordCount = 0;
+    QSet<QByteArray> m_heard;                      // every record kept, once
+    QHash<QString, QList<Dns::Record>> m_records;  // SRV and TXT, by instance
+    QHash<QString, QList<Address>> m_addresses;    // by host name in lower case
+    QHash<QString, Instance> m_instances;          // by name in lower case
+    QHash<QString, QSet<QString>> m_hostInstances; // instances waiting for their host's address
+    QSet<QString> m_asked;                         // questions asked: name and type
+    int m_followUps = 0;
+    QSet<QString> m_limits; // limits reached, told once each
     QList<Box> m_boxes;
     QHash<std::pair<qsizetype, qsizetype>, HttpExchange *> m_confirming; // by box and web
-    QTimer m_again; // asks the services once more, for an answer that was lost
-    QTimer m_quiet; // when nothing more is expected to come
-    QTimer m_end;   // when the whole search ends, confirmations included
+    QList<std::pair<qsizetype, qsizetype>> m_waiting; // to be asked when a place is free
+    int m_listed = 0;
+    QTimer m_again;    // asks the services once more, for an answer that was lost
+    QTimer m_quiet;    // when nothing more is expected to come
+    QTimer m_end;      // when the whole search ends, confirmations included
+    QTimer m_readMore; // what is still waiting on the socket, after the event loop's turn
     bool m_finished = false;
 };
