@@ -84,6 +84,13 @@ QString noTls(const HttpRequest &request, const QString &why)
         .arg(why);
 }
 
+// The address with its network, where a link-local one needs it; the certificate is judged for
+// the address alone.
+QString connectTo(const HttpRequest &request)
+{
+    return request.zone.isEmpty() ? request.host : request.host + u'%' + request.zone;
+}
+
 QString tlsVersion(QSsl::SslProtocol protocol)
 {
     switch (protocol) {
@@ -141,10 +148,18 @@ HttpExchange::HttpExchange(const HttpRequest &request,
                                      by);
             send();
         });
-        tls->connectToHostEncrypted(request.host, request.port);
+        tls->connectToHostEncrypted(connectTo(request), request.port, request.host);
     } else {
-        m_socket->connectToHost(request.host, request.port);
+        m_socket->connectToHost(connectTo(request), request.port);
     }
+}
+
+void HttpExchange::abandon()
+{
+    m_finished = true;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    dropWitness(std::exchange(m_witness, -1));
 }
 
 HttpExchange::~HttpExchange()

@@ -16,9 +16,10 @@ class QTcpSocket;
 struct HttpRequest
 {
     QString host;             // name or address to connect to
+    QString zone;             // the network of an IPv6 link-local address, else empty
     quint16 port = 80;        // port to connect to
     bool tls = false;         // over TLS, never falling back to plain HTTP
-    QByteArray hostHeader;    // host[:port] as typed, for the Host header
+    QByteArray hostHeader;    // host[:port], for the Host header
     QByteArray authorization; // "Basic …" when the address holds a login, else empty
     QByteArray method = "GET";
     QByteArray target;      // path and query, ready for the request line
@@ -63,6 +64,9 @@ public:
     // Told once, when the request's bytes are written: over TLS only after the certificate was
     // trusted, so that what is told went out.
     void setSent(Sent sent) { m_sent = std::move(sent); }
+
+    // Ends the exchange at once, its connection closed, and done is not called.
+    void abandon();
 
     // The request line as it goes on the wire, without its line end.
     static QByteArray requestLine(const HttpRequest &request);

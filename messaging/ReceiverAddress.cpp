@@ -1,10 +1,10 @@
 #include "ReceiverAddress.h"
 #include "CertificateTrust.h"
-#include "WireUrl.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -25,8 +25,8 @@ bool isHexDigit(QChar c)
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-// %XX escapes to their bytes, everything else as typed; the bytes read as UTF-8.
-QString decodeEscapes(QStringView text)
+// %XX escapes to their bytes, everything else as typed, in UTF-8.
+QByteArray decodeEscapes(QStringView text)
 {
     QByteArray bytes;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -38,12 +38,13 @@ QString decodeEscapes(QStringView text)
         }
         bytes += text.sliced(i, 1).toUtf8();
     }
-    return QString::fromUtf8(bytes);
+    return bytes;
 }
 
-bool isHostCharacter(QChar c)
+bool isAsciiHostCharacter(QChar c)
 {
-    return c.isLetterOrNumber() || c == u'-' || c == u'.' || c == u'_';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+           || c == u'-' || c == u'.' || c == u'_';
 }
 
 bool isPort(const QString &port)
@@ -54,11 +55,53 @@ bool isPort(const QString &port)
            && number >= 1 && number <= 65535;
 }
 
+// An IPv6 address in brackets, with the network of a link-local one after '%' (or "%25", as a
+// URL writes it): the address goes into the connection, never the zone into the Host header.
+std::variant<ReceiverAddress, QString> readIpv6(ReceiverAddress address, const QString &host)
+{
+    QString inside = host.mid(1, host.size() - 2);
+    const qsizetype percent = inside.indexOf(u'%');
+    if (percent >= 0) {
+        QString zone = inside.mid(percent + 1);
+        if (zone.startsWith(QLatin1String("25")) && zone.size() > 2)
+            zone.remove(0, 2);
+        static const QRegularExpression zoneForm(QStringLiteral("^[A-Za-z0-9._~-]+$"));
+        if (!zoneForm.match(zone).hasMatch())
+            return invalidAddress(tr("the network after the '%' of an IPv6 address holds only "
+                                     "letters, digits and - . _ ~"));
+        address.zone = zone;
+        inside.truncate(percent);
+    }
+    const QHostAddress ip(inside);
+    if (!host.endsWith(u']') || ip.protocol() != QAbstractSocket::IPv6Protocol
+        || !ip.scopeId().isEmpty())
+        return invalidAddress(tr("%1 is not an IPv6 address").arg(host));
+    address.host = ip.toString();
+    address.hostAndPort = u'[' + inside + u']';
+    return address;
+}
+
+// A name or IPv4 address: ASCII as typed, or an international name in its ASCII form.
+std::variant<ReceiverAddress, QString> readName(ReceiverAddress address, const QString &host)
+{
+    const bool ascii
+        = std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString name = ascii ? host : QUrl::toAce(host);
+    const auto wrong = std::find_if_not(name.begin(), name.end(), isAsciiHostCharacter);
+    if (ascii && wrong != name.end())
+        return invalidAddress(tr("a receiver's name can't hold \"%1\"").arg(*wrong));
+    if (name.isEmpty() || wrong != name.end())
+        return invalidAddress(tr("%1 is not a name a receiver can have").arg(host));
+    address.host = name.toLower();
+    address.hostAndPort = name;
+    return address;
+}
+
 } // namespace
 
 QString ReceiverAddress::shown() const
 {
-    return (tls ? QStringLiteral("https://") : QString()) + hostAndPortTyped;
+    return (tls ? QStringLiteral("https://") : QString()) + hostAndPort;
 }
 
 QString ReceiverAddress::receiverKey() const
@@ -70,13 +113,14 @@ QByteArray ReceiverAddress::authorization() const
 {
     if (!hasLogin)
         return {};
-    return "Basic " + (user + u':' + password).toUtf8().toBase64();
+    return "Basic " + (user + ':' + password).toBase64();
 }
 
 std::variant<ReceiverAddress, QString> ParseReceiverAddress(const QString &typed)
 {
     ReceiverAddress address;
     QString rest = typed.trimmed();
+    // A scheme stands at the very start, before any '@': in a login, "://" is only characters.
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     if (const auto match = scheme.match(rest); match.hasMatch()) {
         if (match.captured().compare(QLatin1String("https://"), Qt::CaseInsensitive) != 0)
@@ -95,7 +139,10 @@ std::variant<ReceiverAddress, QString> ParseReceiverAddress(const QString &typed
         const qsizetype colon = login.indexOf(u':');
         address.hasLogin = true;
         address.user = decodeEscapes(colon < 0 ? login : login.left(colon));
-        address.password = colon < 0 ? QString() : decodeEscapes(login.sliced(colon + 1));
+        address.password = colon < 0 ? QByteArray() : decodeEscapes(login.sliced(colon + 1));
+        // The receiver reads the name up to the first ':' (RFC 7617, 2).
+        if (address.user.contains(':'))
+            return invalidAddress(tr("a user name can't hold a ':', as a login can't carry it"));
     }
 
     if (std::any_of(hostAndPort.begin(), hostAndPort.end(), [](QChar c) { return c.isSpace(); }))
@@ -112,19 +159,11 @@ std::variant<ReceiverAddress, QString> ParseReceiverAddress(const QString &typed
     }
     if (host.isEmpty())
         return invalidAddress(tr("the receiver's name or IP address is missing"));
-    if (host.startsWith(u'[')) {
-        // An IPv6 address in brackets, and nothing else in them.
-        const QHostAddress ip(host.mid(1, host.size() - 2));
-        if (!host.endsWith(u']') || ip.protocol() != QAbstractSocket::IPv6Protocol)
-            return invalidAddress(tr("%1 is not an IPv6 address").arg(host));
-        address.host = ip.toString();
-    } else {
-        for (const QChar c : host)
-            if (!isHostCharacter(c))
-                return invalidAddress(tr("a receiver's name can't hold \"%1\"").arg(c));
-        address.host = host.toLower();
+    auto read = host.startsWith(u'[') ? readIpv6(address, host) : readName(address, host);
+    if (auto *parts = std::get_if<ReceiverAddress>(&read)) {
+        if (!port.isEmpty())
+            parts->hostAndPort += u':' + port;
+        parts->hostHeader = parts->hostAndPort.toLatin1();
     }
-    address.hostAndPortTyped = hostAndPort;
-    address.hostHeader = EncodeUrlForWire(hostAndPort);
-    return address;
+    return read;
 }

@@ -96,6 +96,7 @@ HttpRequest ReceiverDialogue::requestFor(Step step) const
 {
     HttpRequest request;
     request.host = m_address.host;
+    request.zone = m_address.zone;
     request.port = m_address.port;
     request.tls = m_address.tls;
     request.hostHeader = m_address.hostHeader;
@@ -193,7 +194,7 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
                         : tr("the receiver wants a login, so type the address as "
                              "%1user:password@%2")
                               .arg(m_address.tls ? QStringLiteral("https://") : QString(),
-                                   m_address.hostAndPortTyped));
+                                   m_address.hostAndPort));
     switch (step) {
     case Step::FirstGeneration:
         return judgeFirstGeneration(answer);

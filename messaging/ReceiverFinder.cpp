@@ -118,6 +118,7 @@ ReceiverFinder::ReceiverFinder(QObject *parent)
     m_quiet.setSingleShot(true);
     connect(&m_quiet, &QTimer::timeout, this, &ReceiverFinder::finishWhenDone);
     m_end.setSingleShot(true);
+    m_end.setTimerType(Qt::PreciseTimer); // a coarse one may be late by 5 %
     connect(&m_end, &QTimer::timeout, this, &ReceiverFinder::finish);
     m_readMore.setSingleShot(true);
     connect(&m_readMore, &QTimer::timeout, this, &ReceiverFinder::receive);
@@ -455,6 +456,7 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
         std::chrono::ceil<std::chrono::milliseconds>(m_end.remainingTimeAsDuration()));
     QTimer::singleShot(wait, exchange, [this, which, peer] {
         if (HttpExchange *late = m_confirming.take(which)) {
+            late->abandon(); // its place is free at once, for the next one waiting
             late->deleteLater();
             trace(QStringLiteral("< no answer in time (from %1)").arg(peer));
             judge(which.first, which.second, {});
@@ -534,7 +536,9 @@ void ReceiverFinder::finish()
     m_socket->close(); // nothing more is heard
     const auto unanswered = m_confirming.keys();
     for (const auto &which : unanswered) {
-        m_confirming.take(which)->deleteLater();
+        HttpExchange *late = m_confirming.take(which);
+        late->abandon();
+        late->deleteLater();
         m_boxes[which.first].webs[which.second].state = Web::State::Other;
     }
     for (const auto &[box, web] : std::as_const(m_waiting))

@@ -50,7 +50,7 @@ public:
     static constexpr int MaxAddresses = 4;     // addresses kept for one host name
     static constexpr int MaxRecords = 1000;    // records kept, of every kind
     static constexpr int MaxFollowUps = 64;    // questions asked for records still missing
-    static constexpr int DatagramsAtOnce = 32; // read before the event loop has its turn again
+    static constexpr int DatagramsAtOnce = 8;  // read before the event loop has its turn again
 
     explicit ReceiverFinder(QObject *parent = nullptr);
     ~ReceiverFinder() override;

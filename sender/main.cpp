@@ -3,6 +3,7 @@
 #include "Inet.h"
 #include "Module1.h"
 #include "ReceiverAddress.h"
+#include "PlainText.h"
 #include "ReceiverFinder.h"
 #include "SettingsCommands.h"
 #include "SettingsPlace.h"
@@ -111,7 +112,8 @@ int findReceivers(bool verbose)
     QTextStream errors(stderr);
     ReceiverFinder finder;
     if (verbose)
-        finder.setTrace([&errors](const QString &line) { errors << line << Qt::endl; });
+        finder.setTrace(
+            [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
     QList<FoundReceiver> found;
     QObject::connect(&finder,
                      &ReceiverFinder::found,
@@ -132,7 +134,8 @@ int findReceivers(bool verbose)
     });
     qsizetype nameWidth = 0;
     qsizetype addressWidth = 0;
-    for (const FoundReceiver &receiver : found) {
+    for (FoundReceiver &receiver : found) {
+        receiver.name = PlainText::from(receiver.name);
         nameWidth = std::max(nameWidth, receiver.name.size());
         addressWidth = std::max(addressWidth, receiver.address.size());
     }
@@ -327,7 +330,8 @@ int main(int argc, char *argv[])
     Inet inet{std::chrono::milliseconds(milliseconds)};
     inet.setCertificateTrust(trust);
     if (parser.isSet(verbose))
-        inet.setTrace([&errors](const QString &line) { errors << line << Qt::endl; });
+        inet.setTrace(
+            [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
     int status = Delivered;
     qsizetype pending = addresses.size();
     for (qsizetype i = 0; i < addresses.size(); ++i) {
@@ -338,7 +342,7 @@ int main(int argc, char *argv[])
                 errors << (question ? "quillora-send: question not answered"
                                     : "quillora-send: message not delivered")
                        << (addresses.size() > 1 ? " to " + receiver : QString()) << ": "
-                       << outcome.failure
+                       << PlainText::from(outcome.failure)
                        << (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
                        << Qt::endl;
             } else if (outcome.answer == SendOutcome::Answer::No) {

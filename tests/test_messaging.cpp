@@ -5,12 +5,16 @@
 #include "HttpAnswerParser.h"
 #include "Inet.h"
 #include "MessageUrl.h"
+#include "PlainText.h"
 #include "ReceiverAddress.h"
 #include "ReceiverFinder.h"
 #include "TlsFront.h"
 #include "WireUrl.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
+#include <QTcpServer>
+#include <QUdpSocket>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -20,6 +24,7 @@
 #include <QTest>
 
 #include <optional>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -65,6 +70,95 @@ private:
         for (const QByteArray &request : receiver.requests().mid(first))
             lines += request.left(request.indexOf(" HTTP/1.1\r\n"));
         return lines;
+    }
+
+    // A responder of the test's own, at 127.0.0.1, that answers the finder's first question with
+    // what a row says, in one or two datagrams.
+    struct Responder
+    {
+        QUdpSocket socket;
+        QHostAddress finder;
+        quint16 finderPort = 0;
+        quint16 queryId = 0;
+
+        bool listen() { return socket.bind(QHostAddress::LocalHost, 0); }
+
+        // Waits for the finder's first question.
+        bool heardQuestion()
+        {
+            if (!QTest::qWaitFor([this] { return socket.hasPendingDatagrams(); }, 2000))
+                return false;
+            const QNetworkDatagram query = socket.receiveDatagram();
+            const auto parsed = Dns::parse(query.data());
+            if (!std::holds_alternative<Dns::Message>(parsed))
+                return false;
+            finder = query.senderAddress();
+            finderPort = quint16(query.senderPort());
+            queryId = std::get<Dns::Message>(parsed).id;
+            return true;
+        }
+
+        static QByteArray answer(quint16 id, const QList<Dns::Record> &records)
+        {
+            Dns::Message message;
+            message.id = id;
+            message.flags = 0x8400;
+            message.records = records;
+            return Dns::serialize(message);
+        }
+
+        static Dns::Record record(const Dns::Name &name, quint16 type)
+        {
+            Dns::Record record;
+            record.name = name;
+            record.type = type;
+            record.ttl = 10;
+            return record;
+        }
+
+        // PTR, SRV, TXT and A of one web interface at host.local.
+        static QList<Dns::Record> webInterface(const QString &instance,
+                                               const QString &host,
+                                               quint16 port,
+                                               const QHostAddress &address,
+                                               bool flush = false)
+        {
+            const Dns::Name service{"_http", "_tcp", "local"};
+            const Dns::Name name = Dns::Name{instance} + service;
+            Dns::Record pointer = record(service, Dns::PTR);
+            pointer.target = name;
+            Dns::Record srv = record(name, Dns::SRV);
+            srv.target = {host, "local"};
+            srv.port = port;
+            Dns::Record txt = record(name, Dns::TXT);
+            txt.texts = {"OpenWebif"};
+            return {pointer, srv, txt, hostAddress(host, address, flush)};
+        }
+
+        static Dns::Record hostAddress(const QString &host, const QHostAddress &ip, bool flush)
+        {
+            Dns::Record a = record({host, "local"}, Dns::A);
+            a.address = ip;
+            if (flush)
+                a.rrClass |= Dns::TopBit;
+            return a;
+        }
+    };
+
+    // Runs a search that asks the responder alone; what it lists, one line each.
+    static QString search(ReceiverFinder &finder, Responder &responder, QStringList *trace = nullptr)
+    {
+        finder.setTarget(QHostAddress::LocalHost, responder.socket.localPort());
+        if (trace)
+            finder.setTrace([trace](const QString &line) { *trace += line; });
+        QStringList listed;
+        QObject::connect(&finder, &ReceiverFinder::found, &finder, [&](const FoundReceiver &found) {
+            listed += found.name + '|' + found.address + '|' + found.kind;
+        });
+        QSignalSpy finished(&finder, &ReceiverFinder::finished);
+        finder.start();
+        (void)finished.wait(5000);
+        return listed.join('\n');
     }
 
 private slots:
@@ -496,7 +590,11 @@ private slots:
         QTest::newRow("spaces around") << " \t%1  " << QByteArray();
         QTest::newRow("@ in the password") << "root:p@ss@%1" << QByteArray("root:p@ss");
         QTest::newRow(": and # in the password") << "root:a:b#c@%1" << QByteArray("root:a:b#c");
-        QTest::newRow("escapes in the login") << "r%3Aoot:a%2Fb%25@%1" << QByteArray("r:oot:a/b%");
+        QTest::newRow("escapes in the login") << "r%40oot:a%2Fb%25@%1" << QByteArray("r@oot:a/b%");
+        // An escape stands for its byte, whatever UTF-8 would make of it.
+        QTest::newRow("escaped byte that is no UTF-8") << "root:p%E9ss@%1"
+                                                        << QByteArray("root:p\xE9ss");
+        QTest::newRow("scheme inside the password") << "root:a://b@%1" << QByteArray("root:a://b");
     }
 
     void addressesAsPeopleTypeThem()
@@ -516,27 +614,47 @@ private slots:
     void addressIsReadIntoItsParts_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("parts"); // host, port, Host header, shown, receiver key
+        QTest::addColumn<QStringList>("parts"); // host, port, Host header, shown, receiver key, zone
         QTest::addColumn<bool>("tls");
         QTest::newRow("plain") << " TV-Box "
-                               << QStringList{"tv-box", "80", "TV-Box", "TV-Box", "tv-box:80"}
+                               << QStringList{"tv-box", "80", "TV-Box", "TV-Box", "tv-box:80", ""}
                                << false;
         QTest::newRow("https, default port")
-            << "https://root:pw@tv" << QStringList{"tv", "443", "tv", "https://tv", "tv:443"}
+            << "https://root:pw@tv" << QStringList{"tv", "443", "tv", "https://tv", "tv:443", ""}
             << true;
         QTest::newRow("https in capitals, port") << "HTTPS://192.0.2.1:8443"
                                                  << QStringList{"192.0.2.1",
                                                                 "8443",
                                                                 "192.0.2.1:8443",
                                                                 "https://192.0.2.1:8443",
-                                                                "192.0.2.1:8443"}
+                                                                "192.0.2.1:8443", ""}
                                                  << true;
         QTest::newRow("IPv6")
             << "[FE80::1]:8080"
-            << QStringList{"fe80::1", "8080", "[FE80::1]:8080", "[FE80::1]:8080", "fe80::1:8080"}
+            << QStringList{"fe80::1", "8080", "[FE80::1]:8080", "[FE80::1]:8080", "fe80::1:8080", ""}
             << false;
         QTest::newRow("login that looks like a host")
-            << "root:12/ab@tv" << QStringList{"tv", "80", "tv", "tv", "tv:80"} << false;
+            << "root:12/ab@tv" << QStringList{"tv", "80", "tv", "tv", "tv:80", ""} << false;
+        // One form of the host for the connection, the Host header, trust and messages.
+        QTest::newRow("full-width digits")
+            << QString::fromUtf8("\uFF11\uFF12\uFF17.\uFF10.\uFF10.\uFF11:8080")
+            << QStringList{"127.0.0.1", "8080", "127.0.0.1:8080", "127.0.0.1:8080",
+                           "127.0.0.1:8080", ""}
+            << false;
+        QTest::newRow("international name")
+            << QString::fromUtf8("https://K\u00FCche.local")
+            << QStringList{"xn--kche-0ra.local", "443", "xn--kche-0ra.local",
+                           "https://xn--kche-0ra.local", "xn--kche-0ra.local:443", ""}
+            << true;
+        QTest::newRow("IPv6 with its network")
+            << "[fe80::1%eth0]:8080"
+            << QStringList{"fe80::1", "8080", "[fe80::1]:8080", "[fe80::1]:8080",
+                           "fe80::1:8080", "eth0"}
+            << false;
+        QTest::newRow("IPv6 with its network as a URL writes it")
+            << "[fe80::1%25eth0]" << QStringList{"fe80::1", "80", "[fe80::1]", "[fe80::1]",
+                                                  "fe80::1:80", "eth0"}
+            << false;
     }
 
     void addressIsReadIntoItsParts()
@@ -551,7 +669,8 @@ private slots:
                               QString::number(address.port),
                               QString::fromUtf8(address.hostHeader),
                               address.shown(),
-                              address.receiverKey()}),
+                              address.receiverKey(),
+                              address.zone}),
                  parts);
         QCOMPARE(address.tls, tls);
     }
@@ -577,7 +696,7 @@ private slots:
         row("at", "root:s3cr3t@home", "root", "s3cr3t@home");
         row("colon", "root:s3cr3t:2", "root", "s3cr3t:2");
         row("space", "root:my s3cr3t", "root", "my s3cr3t");
-        row("escaped percent and slash", "r%3Aoot:s3cr3t%25%2F", "r:oot", "s3cr3t%/");
+        row("escaped percent and slash", "r%40oot:s3cr3t%25%2F", "r@oot", "s3cr3t%/");
         row("stray percent", "root:s3cr3t%zz", "root", "s3cr3t%zz");
         row("non-ASCII",
             QString::fromUtf8("jürgen:s3cr3t€ß"),
@@ -791,6 +910,21 @@ private slots:
         QTest::newRow("character no host name holds")
             << "tv/box"
             << "invalid receiver address: a receiver's name can't hold \"/\"";
+        QTest::newRow("colon in the user name")
+            << "do%3Amain:pw@%1"
+            << "invalid receiver address: a user name can't hold a ':', as a login can't carry it";
+        QTest::newRow("international name with no ASCII form")
+            << QString::fromUtf8("tv\uFF0Fbox")
+            << QString::fromUtf8("invalid receiver address: tv\uFF0Fbox is not a name a "
+                                 "receiver can have");
+        QTest::newRow("zone with a character no zone holds")
+            << "[fe80::1%a=b]:80"
+            << "invalid receiver address: the network after the '%' of an IPv6 address holds "
+               "only letters, digits and - . _ ~";
+        QTest::newRow("zone typed twice") << "[fe80::1%eth0%eth1]"
+                                          << "invalid receiver address: the network after the "
+                                             "'%' of an IPv6 address holds only letters, digits "
+                                             "and - . _ ~";
     }
 
     void refusesAddressesThatAreNotOneToSendTo()
@@ -1005,6 +1139,48 @@ private slots:
         QVERIFY(receiver.requests().isEmpty());
     }
 
+    // What the network says reaches a screen or a terminal as text: nothing in it can move the
+    // cursor, clear the screen, set a title or turn what follows it around.
+    void plainText_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QByteArray("Living Room") << "Living Room";
+        QTest::newRow("UTF-8") << QByteArray("K\xC3\xBC" "che \xE2\x82\xAC \xF0\x9F\x93\xBA")
+                               << QString::fromUtf8("Küche € \U0001F4FA");
+        QTest::newRow("terminal title, clear screen, hidden text")
+            << QByteArray("\x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen\x1B[8m")
+            << "\\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen\\x1B[8m";
+        QTest::newRow("line ends, tab, NUL and DEL")
+            << QByteArray("a\r\nb\tc\0d\x7F", 9) << "a\\x0D\\x0Ab\\x09c\\x00d\\x7F";
+        QTest::newRow("C1 controls") << QByteArray("a\xC2\x9B" "2Jb\xC2\x85")
+                                     << "a\\x9B2Jb\\x85";
+        QTest::newRow("bidirectional controls")
+            << QByteArray("txt.\xE2\x80\xAE" "exe\xE2\x80\x8E\xE2\x81\xA6" "x\xE2\x81\xA9")
+            << "txt.\\u{202E}exe\\u{200E}\\u{2066}x\\u{2069}";
+        QTest::newRow("invalid UTF-8") << QByteArray("a\xFF\xC3(b\xE9")
+                                       << "a\\xFF\\xC3(b\\xE9";
+        QTest::newRow("overlong and surrogate") << QByteArray("\xC0\xAF\xED\xA0\x80")
+                                                << "\\xC0\\xAF\\xED\\xA0\\x80";
+        QTest::newRow("cut in the middle of a character") << QByteArray("ab\xE2\x82")
+                                                          << "ab\\xE2\\x82";
+        QTest::newRow("63 bytes of ESC")
+            << QByteArray(63, '\x1B') << QString("\\x1B").repeated(63);
+        QTest::newRow("longer than is ever shown")
+            << QByteArray(600, 'x') << QString(PlainText::MaxLength - 1, 'x') + u'…';
+    }
+
+    void plainText()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(QString, shown);
+        QCOMPARE(PlainText::from(received), shown);
+        // Text once decoded is shown alike, and showing it again changes nothing.
+        if (const QString decoded = QString::fromUtf8(received); decoded.toUtf8() == received)
+            QCOMPARE(PlainText::from(decoded), shown);
+        QCOMPARE(PlainText::from(shown), shown);
+    }
+
     void dnsMessage_data()
     {
         QTest::addColumn<QByteArray>("hex");
@@ -1159,6 +1335,155 @@ private slots:
         for (const QByteArray &request : receiver.requests())
             QVERIFY2(request.startsWith("GET /web/about HTTP/1.1\r\n"), request.constData());
         QCOMPARE(receiver.requests().size(), 1);
+    }
+
+    // Only what answers this search from where it asked counts, and a name is only ever text.
+    void finderHearsOnlyWhatCounts_data()
+    {
+        QTest::addColumn<QByteArray>("name");   // the instance's name as announced
+        QTest::addColumn<int>("idOffset");      // the answer's id, less the query's
+        QTest::addColumn<bool>("fromElsewhere"); // from 127.0.0.2 rather than where it asked
+        QTest::addColumn<bool>("earlier");      // 127.0.0.3 was heard for the host before
+        QTest::addColumn<bool>("flush");        // the later address says it is the only one
+        QTest::addColumn<QString>("listed");    // ADDR: the receiver's host and port
+        QTest::newRow("receiver") << QByteArray("Living Room") << 0 << false << false << false
+                                  << "Living Room|ADDR|openwebif";
+        QTest::newRow("escape codes in the name")
+            << QByteArray("\x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen 192.168.1.21 maker\x1B[8m") << 0
+            << false << false << false
+            << "\\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen 192.168.1.21 maker\\x1B[8m|ADDR|openwebif";
+        QTest::newRow("NUL, a dot and no UTF-8 in the name")
+            << QByteArray("a\0b.c~", 6) << 0 << false << false << false
+            << "a\\x00b.c\\xFF|ADDR|openwebif";
+        QTest::newRow("another query's id") << QByteArray("Living Room") << 1 << false << false
+                                            << false << "";
+        QTest::newRow("from another address")
+            << QByteArray("Living Room") << 0 << true << false << false << "";
+        QTest::newRow("later address without cache flush")
+            << QByteArray("Living Room") << 0 << false << true << false << "";
+        QTest::newRow("later address with cache flush")
+            << QByteArray("Living Room") << 0 << false << true << true
+            << "Living Room|ADDR|openwebif";
+    }
+
+    void finderHearsOnlyWhatCounts()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, idOffset);
+        QFETCH(bool, fromElsewhere);
+        QFETCH(bool, earlier);
+        QFETCH(bool, flush);
+        QFETCH(QString, listed);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        Responder responder;
+        QVERIFY(responder.listen());
+        QUdpSocket elsewhere;
+        QVERIFY(elsewhere.bind(QHostAddress("127.0.0.2"), 0));
+        ReceiverFinder finder;
+        QTimer::singleShot(0, &finder, [&] {
+            QVERIFY(responder.heardQuestion());
+            const auto id = quint16(responder.queryId + idOffset);
+            QUdpSocket &from = fromElsewhere ? elsewhere : responder.socket;
+            const QHostAddress old("127.0.0.3");
+            if (earlier)
+                from.writeDatagram(Responder::answer(id, {Responder::hostAddress("box", old, false)}),
+                                   responder.finder,
+                                   responder.finderPort);
+            QTest::qWait(20); // an earlier datagram, not a record of the same one
+            // '~' stands for a byte that is no UTF-8, which a name as text can't hold.
+            from.writeDatagram(Responder::answer(id,
+                                                 Responder::webInterface(QString::fromUtf8(name),
+                                                                         "box",
+                                                                         receiver.serverPort(),
+                                                                         QHostAddress::LocalHost,
+                                                                         flush))
+                                   .replace('~', '\xFF'),
+                               responder.finder,
+                               responder.finderPort);
+        });
+        QStringList trace;
+        QCOMPARE(search(finder, responder, &trace),
+                 QString(listed).replace("ADDR", receiver.address()));
+        if (fromElsewhere)
+            QVERIFY(trace.contains("< not taken: not from the local network (from 127.0.0.2)"));
+        if (idOffset)
+            QVERIFY(trace.contains("< not taken: an answer to another query (from 127.0.0.1)"));
+        for (const QString &line : trace)
+            QVERIFY2(std::none_of(line.begin(), line.end(), [](QChar c) { return c < u' '; }),
+                     qPrintable(line));
+        QCOMPARE(receiver.requests().size(), listed.isEmpty() ? 0 : 1);
+    }
+
+    // Whatever comes, a search asks so many web interfaces at once, keeps so much, and ends in
+    // time: 2 000 web interfaces announced at addresses of their own, in 100 000 records.
+    void searchStaysSmallUnderAFlood()
+    {
+        QTcpServer silent; // takes every confirmation's connection, and never answers
+        QVERIFY(silent.listen(QHostAddress::AnyIPv4, 0));
+        QList<QTcpSocket *> connections;
+        int mostOpen = 0;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket *socket = silent.nextPendingConnection()) {
+                // Those the finder closed before it opened this one are seen closed first.
+                for (QTcpSocket *earlier : std::as_const(connections))
+                    if (earlier->state() == QAbstractSocket::ConnectedState)
+                        earlier->waitForReadyRead(0);
+                connections.removeIf([](QTcpSocket *earlier) {
+                    return earlier->state() != QAbstractSocket::ConnectedState;
+                });
+                connections += socket;
+                mostOpen = std::max(mostOpen, int(connections.size()));
+            }
+        });
+        Responder responder;
+        QVERIFY(responder.listen());
+        std::thread flood;
+        ReceiverFinder finder;
+        QTimer::singleShot(0, &finder, [&] {
+            QVERIFY(responder.heardQuestion());
+            flood = std::thread([id = responder.queryId,
+                                 to = responder.finder,
+                                 port = responder.finderPort,
+                                 web = silent.serverPort()] {
+                QUdpSocket sender;
+                int records = 0;
+                for (int datagram = 0; records < 100000; ++datagram) {
+                    QList<Dns::Record> batch;
+                    for (int i = 3 * datagram; i < 3 * datagram + 3 && i < 2000; ++i)
+                        batch += Responder::webInterface(
+                            QStringLiteral("web %1").arg(i),
+                            QStringLiteral("host%1").arg(i),
+                            web,
+                            QHostAddress(quint32(0x7f010000 + i + 1)));
+                    while (batch.size() < 150) {
+                        Dns::Record junk = Responder::record(
+                            {QStringLiteral("j%1").arg(records + batch.size()), "local"}, Dns::TXT);
+                        junk.texts = {"x"};
+                        batch += junk;
+                    }
+                    records += int(batch.size());
+                    sender.writeDatagram(Responder::answer(id, batch), to, port);
+                    if (datagram % 8 == 0)
+                        std::this_thread::sleep_for(1ms);
+                }
+            });
+        });
+        QStringList trace;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(search(finder, responder, &trace), QString());
+        const qint64 took = clock.elapsed();
+        if (flood.joinable())
+            flood.join();
+        qInfo("a search under a flood took %lld ms", took);
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        QVERIFY2(mostOpen >= 1 && mostOpen <= ReceiverFinder::MaxConfirming,
+                 qPrintable(QString::number(mostOpen)));
+        for (const char *limit : {"at most 1000 records kept", "at most 8 web interfaces asked at once"})
+            QVERIFY2(trace.contains(QStringLiteral("! limit reached: ") + limit
+                                    + (QByteArray(limit).contains("once") ? ", the others wait their turn" : "")),
+                     limit);
+        QVERIFY(trace.size() < 2000);
     }
 
     // Every text of every language means one thing only, and each is recognised as what its

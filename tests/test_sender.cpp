@@ -131,6 +131,9 @@ private slots:
         invalid("port 0", "127.0.0.1:0", "the port must be a number from 1 to 65535");
         invalid("space in the host", "root:pw@tv box", "it contains a space");
         invalid("character no host name holds", "tv/box", "a receiver's name can't hold \"/\"");
+        invalid("colon in the user name",
+                "do%3Amain:pw@ADDR",
+                "a user name can't hold a ':', as a login can't carry it");
         QTest::newRow("fingerprint not one")
             << QStringList{"-a", "ADDR", "--fingerprint", "AB:CD", "Hi"} << QByteArray() << 2
             << "quillora-send: --fingerprint wants a SHA-256 fingerprint" << QStringList{}
@@ -213,6 +216,10 @@ private slots:
                            "--fingerprint FP, or keep it in the settings file as SECURE=FP in "
                            "section [Certificates]\n"}
             << 0;
+        // Nothing was sent, so --verbose tells no request.
+        QTest::newRow("untrusted certificate, verbose")
+            << tlsAddress << 0600 << (hi + QStringList{"--verbose"}) << 1
+            << QStringList{"the receiver's certificate is not trusted", "!> GET", "!> POST"} << 0;
         QTest::newRow("trusted by the settings file") << tlsAddress + "[Certificates]\nSECURE=FP\n"
                                                       << 0600 << hi << 0 << QStringList{} << 1;
         QTest::newRow("trusted by --fingerprint")
@@ -298,8 +305,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
         const QString standardError
             = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
-        for (const QString &part : error)
-            QVERIFY2(standardError.contains(fill(part)), qPrintable("stderr: " + standardError));
+        for (const QString &part : error) // "!text": a text that must not be there
+            QVERIFY2(part.startsWith('!') ? !standardError.contains(part.mid(1))
+                                          : standardError.contains(fill(part)),
+                     qPrintable("stderr: " + standardError));
         if (error.isEmpty())
             QVERIFY2(standardError.isEmpty(), qPrintable("stderr: " + standardError));
         QCOMPARE(sender.exitCode(), exitCode);

@@ -1,5 +1,6 @@
 #include "FindReceiversDialog.h"
 #include "InetOnDemand.h"
+#include "PlainText.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -17,6 +18,7 @@ FindReceiversDialog::FindReceiversDialog(InetOnDemand &inet, QWidget *parent)
     setWindowTitle(tr("Find receivers"));
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setWordWrap(true);
+    m_status->setTextFormat(Qt::PlainText);
     m_list->setObjectName(QStringLiteral("receivers"));
     m_list->setSortingEnabled(true);
     m_list->setMinimumWidth(360);
@@ -49,7 +51,8 @@ void FindReceiversDialog::search()
     m_search = m_inet.FindReceivers(
         [this](const FoundReceiver &receiver) {
             auto *item = new QListWidgetItem(
-                tr("%1 \u2013 %2 (%3)").arg(receiver.name, receiver.address, receiver.kind));
+                PlainText::from(tr("%1 \u2013 %2 (%3)")
+                                    .arg(receiver.name, receiver.address, receiver.kind)));
             item->setData(Qt::UserRole, receiver.address);
             m_list->addItem(item);
             if (m_list->currentRow() < 0)

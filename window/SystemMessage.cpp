@@ -34,6 +34,9 @@ void ShowSystemMessage(QWidget *window, const QString &text)
                     text,
                     QMessageBox::Ok,
                     ownerOf(window));
+    // The text may quote a receiver, and a receiver's words are only ever words: no markup, no
+    // link, nothing loaded.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
