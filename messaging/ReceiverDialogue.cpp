@@ -233,6 +233,8 @@ void ReceiverDialogue::takeSession(const HttpAnswer &answer)
                                            .value_or(QHash<QString, QString>{})
                                            .value(QStringLiteral("e2sessionid"))
                                      : QString();
+    if (m_answerSessionRenewed) // the question is on the screen already
+        return send(Step::Answer);
     send(isQuestion() && !m_sessionRenewed ? Step::EarlierAnswer : Step::Message);
 }
 
@@ -275,6 +277,13 @@ void ReceiverDialogue::judgeMessage(const HttpAnswer &answer)
 void ReceiverDialogue::judgeAnswer(const HttpAnswer &answer)
 {
     m_timer.stop();
+    // A session may run out while a person thinks: a new one, and the wait goes on. Once in a
+    // row, so that a receiver that refuses every session can't keep the dialogue going.
+    if (answer.status == 412 && !m_session.isEmpty() && !m_answerSessionRenewed) {
+        m_answerSessionRenewed = true;
+        return send(Step::Session);
+    }
+    m_answerSessionRenewed = false;
     const auto elements = answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
     if (!elements || !elements->contains(QStringLiteral("e2state")))
         return fail(isSuccess(answer)

@@ -80,6 +80,7 @@ private:
     QString m_session;             // the second-generation session id, if any
     bool m_remembered = false;     // the receiver was known to take the second-generation call
     bool m_sessionRenewed = false; // a refused session was replaced once already
+    bool m_answerSessionRenewed = false; // replaced while waiting, since the last answer request
     HttpExchange *m_exchange = nullptr;
     QTimer m_timer;        // the time-out of the requests under way
     QDeadlineTimer m_wait; // a question: until when a person's answer is waited for

@@ -1,11 +1,11 @@
 #include "Module1.h"
 #include "ProfileFile.h"
+#include "ReplacementFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -47,31 +47,6 @@ QString openForReading(QFile &file)
         return notRegular();
     return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
 #endif
-}
-
-// A new settings file may come to hold a password, so only its owner may read it. A file that is
-// replaced keeps its mode and owner, so that whoever could read it before still can, and nobody
-// else. Returns why that can't be, or empty.
-QString protect(QSaveFile &file, const QString &iniPath)
-{
-#ifdef Q_OS_UNIX
-    const int fd = static_cast<int>(file.handle());
-    struct stat before = {};
-    if (::stat(QFile::encodeName(iniPath).constData(), &before) != 0)
-        return ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 ? QString()
-                                                    : QString::fromLocal8Bit(std::strerror(errno));
-    if (::fchmod(fd, before.st_mode & 07777) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid())
-        && ::fchown(fd, before.st_uid, before.st_gid) != 0)
-        return QCoreApplication::translate("Module1",
-                                           "the file belongs to another user or group, which a "
-                                           "save can't keep");
-#else
-    Q_UNUSED(file);
-    Q_UNUSED(iniPath);
-#endif
-    return {};
 }
 
 } // namespace
@@ -126,20 +101,11 @@ QString WriteIniEntries(const QString &iniPath,
     if (const QString *why = std::get_if<QString>(&written))
         return *why;
     const QByteArray &updated = std::get<QByteArray>(written);
-    // Unbuffered, so that a write the disk cuts short is seen here rather than lost in a flush
-    // that reports the part it managed as success; writing on makes the system say why.
-    QSaveFile file(iniPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
-    if (const QString why = protect(file, iniPath); !why.isEmpty())
-        return why;
-    for (qint64 done = 0; done < updated.size();) {
-        const qint64 count = file.write(updated.constData() + done, updated.size() - done);
-        if (count <= 0)
-            return file.errorString();
-        done += count;
-    }
-    return file.commit() ? QString() : file.errorString();
+    ReplacementFile file(iniPath);
+    QString why = file.open();
+    if (why.isEmpty())
+        why = file.write(updated);
+    return why.isEmpty() ? file.commit() : why;
 }
 
 bool OthersCanRead(const QString &iniPath)

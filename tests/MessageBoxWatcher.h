@@ -21,6 +21,7 @@ public:
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QWidget *parent;
+        Qt::TextFormat format;
     };
 
     MessageBoxWatcher()
@@ -38,7 +39,8 @@ public:
                          name(box->defaultButton()),
                          box->icon(),
                          box->standardButtons(),
-                         box->parentWidget()});
+                         box->parentWidget(),
+                         box->textFormat()});
             for (QAbstractButton *button : box->buttons())
                 if (!press.isEmpty() && name(button) == press)
                     return button->click();

@@ -1041,6 +1041,26 @@ private slots:
             QVERIFY(receiver.requests().last().endsWith("&sessionid=session2"));
     }
 
+    // The maker's sessions run out; a question that waits longer goes on with a new one, and
+    // its answer is the person's.
+    void questionOutlivesItsSession()
+    {
+        FakeReceiver receiver{ReceiverSim::Firmware::Maker};
+        receiver.scriptAnswer(ReceiverSim::Reply::Yes, 1500ms);
+        connect(&receiver, &ReceiverSim::boxShown, &receiver, [&receiver] {
+            QTimer::singleShot(300ms, &receiver, [&receiver] { receiver.expireSessions(); });
+        });
+        Inet inet(10s);
+        Message question{receiver.address(), "", "", "Switch off?"};
+        question.type = Message::Question;
+        question.wait = 5;
+        const SendOutcome outcome = sendFor(inet, question);
+        QCOMPARE(outcome.failure, QString());
+        QCOMPARE(outcome.answer, SendOutcome::Answer::Yes);
+        QCOMPARE(requestLines(receiver).count("GET /web/session"), 2);
+        QVERIFY(receiver.requests().last().endsWith("&sessionid=session2"));
+    }
+
     void longMessageReachesANewSecondGenerationReceiver_data()
     {
         QTest::addColumn<QByteArray>("answer"); // to the first-generation request; empty: dropped

@@ -1,6 +1,7 @@
 #include "CodePage.h"
 #include "Module1.h"
 #include "ProfileFile.h"
+#include "ReplacementFile.h"
 #include "SettingsCommands.h"
 
 #include <QDir>
@@ -585,6 +586,41 @@ private slots:
         if (!before)
             QCOMPARE(int(status.st_mode & 07777), 0700);
         QCOMPARE(LoadSettings(path).address, "root:pw@tv");
+    }
+
+    // However the system names a save's new version, nobody but its owner can open it while
+    // it is being written, not even for a moment, whatever the umask says.
+    void newVersionIsPrivateFromItsFirstByte_data()
+    {
+        QTest::addColumn<int>("before"); // the file's mode before the save; 0: no file
+        QTest::newRow("new file") << 0;
+        QTest::newRow("file that others may read") << 0644;
+    }
+
+    void newVersionIsPrivateFromItsFirstByte()
+    {
+        QFETCH(int, before);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Tavrel.INI");
+        if (before) {
+            QVERIFY(writeAll(path, "[Dreambox]\nIP=a\n"));
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(before)) == 0);
+        }
+        const mode_t mask = ::umask(0);
+        {
+            ReplacementFile file(path);
+            const QString opened = file.open();
+            ::umask(mask);
+            QCOMPARE(opened, QString());
+            struct stat status = {};
+            QVERIFY(::fstat(file.handle(), &status) == 0);
+            QCOMPARE(int(status.st_mode & 07777), 0600);
+            QCOMPARE(file.write("[Dreambox]\nIP=b\n"), QString());
+        } // not committed: gone, and the file as it was
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 before ? QStringList{"Tavrel.INI"} : QStringList{});
+        if (before)
+            QCOMPARE(Module1::ReadIniEntry(path, "Dreambox", "IP"), "a");
     }
 
     // A disk that fills up half way through the write must not cost the user the old file.

@@ -391,6 +391,15 @@ private slots:
                                            << "the receiver answered HTTP 404 Not Found" << 3;
         QTest::newRow("refused by receiver")
             << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen" << 1;
+        // What a receiver says is shown as the characters it sent: no heading, no link, no
+        // picture loaded from anywhere.
+        const QByteArray markup = "<h1 style=\"color:red\">Expired</h1><img src=file:///etc/passwd>";
+        QTest::newRow("markup in the status line")
+            << "" << FakeReceiver::response(500, markup, "")
+            << "the receiver answered HTTP 500 " + QString::fromUtf8(markup) << 1;
+        QTest::newRow("markup in a refusal")
+            << "" << FakeReceiver::response(200, "OK", "E: <a href=\"http://x.invalid/\">renew</a>\n")
+            << "E: <a href=\"http://x.invalid/\">renew</a>" << 1;
         QTest::newRow("not HTTP") << "" << QByteArray("SSH-2.0-OpenSSH\r\n")
                                   << "the receiver's answer is not valid HTTP" << 1;
         QTest::newRow("port out of range")
@@ -419,6 +428,7 @@ private slots:
         QTRY_COMPARE(m_boxes->seen.size(), 1);
         const MessageBoxWatcher::Seen &box = m_boxes->seen.first();
         QCOMPARE(box.text, "Message not delivered: " + reason);
+        QCOMPARE(box.format, Qt::PlainText);
         QCOMPARE(box.title, "System Message");
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.buttons, QMessageBox::Ok);
