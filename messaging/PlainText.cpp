@@ -77,7 +77,9 @@ int sequenceLength(quint8 lead)
 // U+10FFFF.
 std::optional<char32_t> decode(QByteArrayView sequence)
 {
-    const auto byte = [&sequence](qsizetype i) { return static_cast<quint8>(sequence[i]); };
+    const auto byte = [&sequence](qsizetype i) {
+        return static_cast<quint8>(sequence[i]);
+    };
     char32_t c = sequence.size() == 1 ? byte(0) : byte(0) & (0xff >> (sequence.size() + 1));
     for (qsizetype i = 1; i < sequence.size(); ++i) {
         if ((byte(i) & 0xc0) != 0x80)
@@ -99,7 +101,7 @@ QString from(QByteArrayView utf8, qsizetype maxLength)
     for (qsizetype at = 0; at < utf8.size() && !shown.full();) {
         const int length = sequenceLength(static_cast<quint8>(utf8[at]));
         const auto c = length > 0 && at + length <= utf8.size() ? decode(utf8.sliced(at, length))
-                                                                 : std::nullopt;
+                                                                : std::nullopt;
         if (!c) {
             shown.byte(static_cast<quint8>(utf8[at++]));
             continue;

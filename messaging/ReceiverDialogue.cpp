@@ -297,9 +297,8 @@ void ReceiverDialogue::judgeAnswer(const HttpAnswer &answer)
                    m_address.shown()));
     const std::optional<AnswerText> meaning = RecognizeAnswerText(text);
     if (!meaning || (meaning == AnswerText::NoneYet) == answered)
-        return fail(
-            tr("the receiver's answer to the question is not understood: \"%1\"")
-                .arg(PlainText::from(text)));
+        return fail(tr("the receiver's answer to the question is not understood: \"%1\"")
+                        .arg(PlainText::from(text)));
     SendOutcome outcome;
     if (meaning == AnswerText::Yes)
         outcome.answer = SendOutcome::Answer::Yes;

@@ -99,10 +99,11 @@ bool IsFromLocalLink(const QHostAddress &source, const QList<QNetworkAddressEntr
     const QHostAddress from = plainIpv4(source);
     if (from.isLinkLocal())
         return true;
-    return std::any_of(network.cbegin(), network.cend(), [&from](const QNetworkAddressEntry &entry) {
-        return entry.ip().protocol() == from.protocol() && entry.prefixLength() >= 0
-               && from.isInSubnet(entry.ip(), entry.prefixLength());
-    });
+    return std::any_of(
+        network.cbegin(), network.cend(), [&from](const QNetworkAddressEntry &entry) {
+            return entry.ip().protocol() == from.protocol() && entry.prefixLength() >= 0
+                   && from.isInSubnet(entry.ip(), entry.prefixLength());
+        });
 }
 
 ReceiverFinder::ReceiverFinder(QObject *parent)
@@ -189,9 +190,10 @@ void ReceiverFinder::askAgain(const Dns::Name &name, quint16 type)
         const auto entries = network.addressEntries();
         if (!flags.testFlag(QNetworkInterface::IsUp)
             || !flags.testFlag(QNetworkInterface::CanMulticast)
-            || std::none_of(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
-                   return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
-               }))
+            || std::none_of(
+                entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
+                    return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+                }))
             continue;
         m_socket->setMulticastInterface(network);
         trace(QStringLiteral("> %1 (to %2 port %3 on %4)")
@@ -322,7 +324,8 @@ void ReceiverFinder::takeAddress(const Dns::Record &record,
 
 const Dns::Record *ReceiverFinder::recordOf(const QString &instanceKey, quint16 type) const
 {
-    const auto records = m_records.constFind(instanceKey + QLatin1Char('/') + QString::number(type));
+    const auto records
+        = m_records.constFind(instanceKey + QLatin1Char('/') + QString::number(type));
     return records == m_records.cend() || records->isEmpty() ? nullptr : &records->first();
 }
 
@@ -449,7 +452,8 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
                   openWebif ? QStringLiteral("openwebif") : QStringLiteral("maker"));
         },
         this);
-    exchange->setSent([this, peer] { trace(QStringLiteral("> GET /web/about (to %1)").arg(peer)); });
+    exchange->setSent(
+        [this, peer] { trace(QStringLiteral("> GET /web/about (to %1)").arg(peer)); });
     m_confirming.insert(which, exchange);
     const auto wait = std::min<std::chrono::milliseconds>(
         ConfirmationTimeout,

@@ -44,13 +44,13 @@ public:
 
     // The whole search, confirmations included, ends within this.
     static constexpr std::chrono::milliseconds Within{2900};
-    static constexpr int MaxListed = 64;       // receivers listed
-    static constexpr int MaxConfirming = 8;    // GET /web/about under way at once
-    static constexpr int MaxHosts = 128;       // hosts whose web interfaces may be asked
-    static constexpr int MaxAddresses = 4;     // addresses kept for one host name
-    static constexpr int MaxRecords = 1000;    // records kept, of every kind
-    static constexpr int MaxFollowUps = 64;    // questions asked for records still missing
-    static constexpr int DatagramsAtOnce = 8;  // read before the event loop has its turn again
+    static constexpr int MaxListed = 64;      // receivers listed
+    static constexpr int MaxConfirming = 8;   // GET /web/about under way at once
+    static constexpr int MaxHosts = 128;      // hosts whose web interfaces may be asked
+    static constexpr int MaxAddresses = 4;    // addresses kept for one host name
+    static constexpr int MaxRecords = 1000;   // records kept, of every kind
+    static constexpr int MaxFollowUps = 64;   // questions asked for records still missing
+    static constexpr int DatagramsAtOnce = 8; // read before the event loop has its turn again
 
     explicit ReceiverFinder(QObject *parent = nullptr);
     ~ReceiverFinder() override;

@@ -2,8 +2,8 @@
 // does, for scripts, cron jobs and home-automation rules. Needs no display.
 #include "Inet.h"
 #include "Module1.h"
-#include "ReceiverAddress.h"
 #include "PlainText.h"
+#include "ReceiverAddress.h"
 #include "ReceiverFinder.h"
 #include "SettingsCommands.h"
 #include "SettingsPlace.h"

@@ -1,17 +1,23 @@
 // quillora-send --find as a user runs it, on a network of the test's own: simulators and an
 // independent responder (Avahi) announce receivers there by multicast DNS. Runs inside a network
 // namespace (tests/in-network-namespace.sh), where only the loopback network carries multicast.
+#include "Announcer.h"
+#include "DnsMessage.h"
 #include "FakeReceiver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -23,6 +29,10 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_processes;
     std::vector<std::unique_ptr<FakeReceiver>> m_webServers;
     QTemporaryDir m_dir;
+    QUdpSocket m_questions; // the multicast group's questions, for an answer from off the network
+    QUdpSocket m_hostile;   // that answer's source
+    std::unique_ptr<Announcer> m_spoofed; // what it says
+    bool m_hostileUp = false;
 
     // Starts a program and waits until it says that it is ready.
     bool start(const QString &program, const QStringList &arguments, const QString &ready)
@@ -46,10 +56,52 @@ private:
         return said.contains(ready.toUtf8());
     }
 
-    // A simulator announcing itself: "kind name" (kind openwebif, maker or https).
+    // An answer to every question from an address on a network of its own (198.51.100.7 on a
+    // network device "hostile", one end of a pair): not from the network the question went on. What
+    // it announces is a receiver at port, which would be listed if the answer were taken.
+    bool offLink(const QString &name, quint16 port)
+    {
+        const auto ip = [](const QStringList &arguments) {
+            return QProcess::execute("ip", arguments) == 0;
+        };
+        if (!ip({"link", "add", "hostile", "type", "veth", "peer", "name", "hostile-peer"})
+            || !ip({"addr", "add", "198.51.100.7/24", "dev", "hostile"})
+            || !ip({"link", "set", "hostile", "up"}) || !ip({"link", "set", "hostile-peer", "up"}))
+            return false;
+        m_hostileUp = true;
+        auto &web = m_webServers.emplace_back(
+            std::make_unique<FakeReceiver>(ReceiverSim::Firmware::OpenWebif));
+        web->close();
+        if (!web->listen(QHostAddress::LocalHost, port)
+            || !m_questions.bind(QHostAddress::AnyIPv4,
+                                 5353,
+                                 QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)
+            || !m_questions.joinMulticastGroup(QHostAddress("224.0.0.251"))
+            || !m_hostile.bind(QHostAddress("198.51.100.7"), 0))
+            return false;
+        m_spoofed = std::make_unique<Announcer>(name, Announcer::Interface::OpenWebif, false, port);
+        connect(&m_questions, &QUdpSocket::readyRead, this, [this] {
+            while (m_questions.hasPendingDatagrams()) {
+                const QNetworkDatagram query = m_questions.receiveDatagram();
+                const auto parsed = Dns::parse(query.data());
+                if (!std::holds_alternative<Dns::Message>(parsed))
+                    continue;
+                const Dns::Message answer = m_spoofed->answer(std::get<Dns::Message>(parsed), true);
+                if (!answer.records.isEmpty())
+                    m_hostile.writeDatagram(
+                        Dns::serialize(answer), query.senderAddress(), quint16(query.senderPort()));
+            }
+        });
+        return true;
+    }
+
+    // A simulator announcing itself: "kind name" (kind openwebif, maker or https; offlink: see
+    // offLink).
     bool simulator(const QString &announced, quint16 port)
     {
         const QString kind = announced.section(' ', 0, 0);
+        if (kind == "offlink")
+            return offLink(announced.section(' ', 1), port);
         QStringList arguments{QString::number(port),
                               "--firmware",
                               kind == "maker" ? "maker" : "openwebif",
@@ -100,6 +152,11 @@ private slots:
         }
         m_processes.clear();
         m_webServers.clear();
+        m_questions.close();
+        m_questions.disconnect(this);
+        m_hostile.close();
+        if (std::exchange(m_hostileUp, false))
+            QProcess::execute("ip", {"link", "del", "hostile"});
         for (const QString &file : QDir("/etc/avahi/services").entryList(QDir::Files))
             QFile::remove("/etc/avahi/services/" + file);
     }
@@ -117,6 +174,15 @@ private slots:
             << QStringList{"openwebif Living Room", "maker Kitchen"} << false << QStringList{}
             << QStringList{"Kitchen 127.0.0.1:8102 maker", "Living Room 127.0.0.1:8101 openwebif"}
             << 0;
+        // The terminal shows the name's characters; nothing in it is done to the terminal.
+        QTest::newRow("escape codes in the name")
+            << QStringList{"openwebif \x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen 192.168.1.21 maker\x1B[8m"}
+            << false << QStringList{}
+            << QStringList{"\\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen 192.168.1.21 "
+                           "maker\\x1B[8m 127.0.0.1:8101 openwebif"}
+            << 0;
+        QTest::newRow("an answer from off the network")
+            << QStringList{"offlink Spoof"} << false << QStringList{} << QStringList{} << 1;
         QTest::newRow("beside a running Avahi")
             << QStringList{"openwebif Living Room", "https Bedroom"} << true << QStringList{}
             << QStringList{"Bedroom https://127.0.0.1:8102 openwebif",
@@ -159,6 +225,11 @@ private slots:
         const qint64 took = clock.elapsed();
         const QString out = QString::fromUtf8(find.readAllStandardOutput());
         const QString err = QString::fromUtf8(find.readAllStandardError());
+        for (const QString &said : {out, err})
+            QVERIFY2(std::none_of(said.begin(),
+                                  said.end(),
+                                  [](QChar c) { return c < u' ' && c != u'\n' && c != u'\r'; }),
+                     qPrintable(said));
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QCOMPARE(find.exitCode(), exitCode);
         QStringList lines;
@@ -167,6 +238,9 @@ private slots:
         QCOMPARE(lines, listed);
         if (listed.isEmpty())
             QVERIFY2(err.contains("quillora-send: no receiver answered on the local network"),
+                     qPrintable(err));
+        if (simulators.value(0).startsWith("offlink"))
+            QVERIFY2(err.contains("< not taken: not from the local network (from 198.51.100.7)"),
                      qPrintable(err));
         // --verbose shows the questions, what was heard and each confirmation asked.
         QVERIFY2(err.contains("> PTR _e2stream._tcp.local (to 224.0.0.251 port 5353 on "),

@@ -12,16 +12,16 @@
 #include "WireUrl.h"
 
 #include <QElapsedTimer>
-#include <QNetworkDatagram>
-#include <QTcpServer>
-#include <QUdpSocket>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QTcpServer>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <optional>
 #include <thread>
@@ -146,7 +146,8 @@ private:
     };
 
     // Runs a search that asks the responder alone; what it lists, one line each.
-    static QString search(ReceiverFinder &finder, Responder &responder, QStringList *trace = nullptr)
+    static QString
+    search(ReceiverFinder &finder, Responder &responder, QStringList *trace = nullptr)
     {
         finder.setTarget(QHostAddress::LocalHost, responder.socket.localPort());
         if (trace)
@@ -592,8 +593,8 @@ private slots:
         QTest::newRow(": and # in the password") << "root:a:b#c@%1" << QByteArray("root:a:b#c");
         QTest::newRow("escapes in the login") << "r%40oot:a%2Fb%25@%1" << QByteArray("r@oot:a/b%");
         // An escape stands for its byte, whatever UTF-8 would make of it.
-        QTest::newRow("escaped byte that is no UTF-8") << "root:p%E9ss@%1"
-                                                        << QByteArray("root:p\xE9ss");
+        QTest::newRow("escaped byte that is no UTF-8")
+            << "root:p%E9ss@%1" << QByteArray("root:p\xE9ss");
         QTest::newRow("scheme inside the password") << "root:a://b@%1" << QByteArray("root:a://b");
     }
 
@@ -614,7 +615,8 @@ private slots:
     void addressIsReadIntoItsParts_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("parts"); // host, port, Host header, shown, receiver key, zone
+        QTest::addColumn<QStringList>(
+            "parts"); // host, port, Host header, shown, receiver key, zone
         QTest::addColumn<bool>("tls");
         QTest::newRow("plain") << " TV-Box "
                                << QStringList{"tv-box", "80", "TV-Box", "TV-Box", "tv-box:80", ""}
@@ -627,33 +629,48 @@ private slots:
                                                                 "8443",
                                                                 "192.0.2.1:8443",
                                                                 "https://192.0.2.1:8443",
-                                                                "192.0.2.1:8443", ""}
+                                                                "192.0.2.1:8443",
+                                                                ""}
                                                  << true;
-        QTest::newRow("IPv6")
-            << "[FE80::1]:8080"
-            << QStringList{"fe80::1", "8080", "[FE80::1]:8080", "[FE80::1]:8080", "fe80::1:8080", ""}
-            << false;
+        QTest::newRow("IPv6") << "[FE80::1]:8080"
+                              << QStringList{"fe80::1",
+                                             "8080",
+                                             "[FE80::1]:8080",
+                                             "[FE80::1]:8080",
+                                             "fe80::1:8080",
+                                             ""}
+                              << false;
         QTest::newRow("login that looks like a host")
             << "root:12/ab@tv" << QStringList{"tv", "80", "tv", "tv", "tv:80", ""} << false;
         // One form of the host for the connection, the Host header, trust and messages.
         QTest::newRow("full-width digits")
             << QString::fromUtf8("\uFF11\uFF12\uFF17.\uFF10.\uFF10.\uFF11:8080")
-            << QStringList{"127.0.0.1", "8080", "127.0.0.1:8080", "127.0.0.1:8080",
-                           "127.0.0.1:8080", ""}
+            << QStringList{"127.0.0.1",
+                           "8080",
+                           "127.0.0.1:8080",
+                           "127.0.0.1:8080",
+                           "127.0.0.1:8080",
+                           ""}
             << false;
-        QTest::newRow("international name")
-            << QString::fromUtf8("https://K\u00FCche.local")
-            << QStringList{"xn--kche-0ra.local", "443", "xn--kche-0ra.local",
-                           "https://xn--kche-0ra.local", "xn--kche-0ra.local:443", ""}
-            << true;
-        QTest::newRow("IPv6 with its network")
-            << "[fe80::1%eth0]:8080"
-            << QStringList{"fe80::1", "8080", "[fe80::1]:8080", "[fe80::1]:8080",
-                           "fe80::1:8080", "eth0"}
-            << false;
+        QTest::newRow("international name") << QString::fromUtf8("https://K\u00FCche.local")
+                                            << QStringList{"xn--kche-0ra.local",
+                                                           "443",
+                                                           "xn--kche-0ra.local",
+                                                           "https://xn--kche-0ra.local",
+                                                           "xn--kche-0ra.local:443",
+                                                           ""}
+                                            << true;
+        QTest::newRow("IPv6 with its network") << "[fe80::1%eth0]:8080"
+                                               << QStringList{"fe80::1",
+                                                              "8080",
+                                                              "[fe80::1]:8080",
+                                                              "[fe80::1]:8080",
+                                                              "fe80::1:8080",
+                                                              "eth0"}
+                                               << false;
         QTest::newRow("IPv6 with its network as a URL writes it")
-            << "[fe80::1%25eth0]" << QStringList{"fe80::1", "80", "[fe80::1]", "[fe80::1]",
-                                                  "fe80::1:80", "eth0"}
+            << "[fe80::1%25eth0]"
+            << QStringList{"fe80::1", "80", "[fe80::1]", "[fe80::1]", "fe80::1:80", "eth0"}
             << false;
     }
 
@@ -1166,26 +1183,27 @@ private slots:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<QString>("shown");
         QTest::newRow("plain") << QByteArray("Living Room") << "Living Room";
-        QTest::newRow("UTF-8") << QByteArray("K\xC3\xBC" "che \xE2\x82\xAC \xF0\x9F\x93\xBA")
+        QTest::newRow("UTF-8") << QByteArray("K\xC3\xBC"
+                                             "che \xE2\x82\xAC \xF0\x9F\x93\xBA")
                                << QString::fromUtf8("Küche € \U0001F4FA");
         QTest::newRow("terminal title, clear screen, hidden text")
             << QByteArray("\x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen\x1B[8m")
             << "\\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen\\x1B[8m";
         QTest::newRow("line ends, tab, NUL and DEL")
             << QByteArray("a\r\nb\tc\0d\x7F", 9) << "a\\x0D\\x0Ab\\x09c\\x00d\\x7F";
-        QTest::newRow("C1 controls") << QByteArray("a\xC2\x9B" "2Jb\xC2\x85")
+        QTest::newRow("C1 controls") << QByteArray("a\xC2\x9B"
+                                                   "2Jb\xC2\x85")
                                      << "a\\x9B2Jb\\x85";
-        QTest::newRow("bidirectional controls")
-            << QByteArray("txt.\xE2\x80\xAE" "exe\xE2\x80\x8E\xE2\x81\xA6" "x\xE2\x81\xA9")
-            << "txt.\\u{202E}exe\\u{200E}\\u{2066}x\\u{2069}";
-        QTest::newRow("invalid UTF-8") << QByteArray("a\xFF\xC3(b\xE9")
-                                       << "a\\xFF\\xC3(b\\xE9";
-        QTest::newRow("overlong and surrogate") << QByteArray("\xC0\xAF\xED\xA0\x80")
-                                                << "\\xC0\\xAF\\xED\\xA0\\x80";
-        QTest::newRow("cut in the middle of a character") << QByteArray("ab\xE2\x82")
-                                                          << "ab\\xE2\\x82";
-        QTest::newRow("63 bytes of ESC")
-            << QByteArray(63, '\x1B') << QString("\\x1B").repeated(63);
+        QTest::newRow("bidirectional controls") << QByteArray("txt.\xE2\x80\xAE"
+                                                              "exe\xE2\x80\x8E\xE2\x81\xA6"
+                                                              "x\xE2\x81\xA9")
+                                                << "txt.\\u{202E}exe\\u{200E}\\u{2066}x\\u{2069}";
+        QTest::newRow("invalid UTF-8") << QByteArray("a\xFF\xC3(b\xE9") << "a\\xFF\\xC3(b\\xE9";
+        QTest::newRow("overlong and surrogate")
+            << QByteArray("\xC0\xAF\xED\xA0\x80") << "\\xC0\\xAF\\xED\\xA0\\x80";
+        QTest::newRow("cut in the middle of a character")
+            << QByteArray("ab\xE2\x82") << "ab\\xE2\\x82";
+        QTest::newRow("63 bytes of ESC") << QByteArray(63, '\x1B') << QString("\\x1B").repeated(63);
         QTest::newRow("longer than is ever shown")
             << QByteArray(600, 'x') << QString(PlainText::MaxLength - 1, 'x') + u'…';
     }
@@ -1357,15 +1375,43 @@ private slots:
         QCOMPARE(receiver.requests().size(), 1);
     }
 
+    // Multicast DNS answers come from the network they arrive on (RFC 6762, 11).
+    void answersComeFromTheLocalLink_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("local"); // heard on a network of 192.168.1.0/24 and fd00::/64
+        QTest::newRow("same subnet") << "192.168.1.21" << true;
+        QTest::newRow("IPv4 as IPv6") << "::ffff:192.168.1.21" << true;
+        QTest::newRow("another subnet") << "192.168.2.21" << false;
+        QTest::newRow("off the network") << "198.51.100.7" << false;
+        QTest::newRow("IPv4 link-local") << "169.254.10.1" << true;
+        QTest::newRow("IPv6 same prefix") << "fd00::21" << true;
+        QTest::newRow("IPv6 link-local") << "fe80::21" << true;
+        QTest::newRow("IPv6 elsewhere") << "2001:db8::21" << false;
+    }
+
+    void answersComeFromTheLocalLink()
+    {
+        QFETCH(QString, source);
+        QFETCH(bool, local);
+        QNetworkAddressEntry ipv4;
+        ipv4.setIp(QHostAddress("192.168.1.10"));
+        ipv4.setPrefixLength(24);
+        QNetworkAddressEntry ipv6;
+        ipv6.setIp(QHostAddress("fd00::10"));
+        ipv6.setPrefixLength(64);
+        QCOMPARE(IsFromLocalLink(QHostAddress(source), {ipv4, ipv6}), local);
+    }
+
     // Only what answers this search from where it asked counts, and a name is only ever text.
     void finderHearsOnlyWhatCounts_data()
     {
-        QTest::addColumn<QByteArray>("name");   // the instance's name as announced
-        QTest::addColumn<int>("idOffset");      // the answer's id, less the query's
+        QTest::addColumn<QByteArray>("name");    // the instance's name as announced
+        QTest::addColumn<int>("idOffset");       // the answer's id, less the query's
         QTest::addColumn<bool>("fromElsewhere"); // from 127.0.0.2 rather than where it asked
-        QTest::addColumn<bool>("earlier");      // 127.0.0.3 was heard for the host before
-        QTest::addColumn<bool>("flush");        // the later address says it is the only one
-        QTest::addColumn<QString>("listed");    // ADDR: the receiver's host and port
+        QTest::addColumn<bool>("earlier");       // 127.0.0.3 was heard for the host before
+        QTest::addColumn<bool>("flush");         // the later address says it is the only one
+        QTest::addColumn<QString>("listed");     // ADDR: the receiver's host and port
         QTest::newRow("receiver") << QByteArray("Living Room") << 0 << false << false << false
                                   << "Living Room|ADDR|openwebif";
         QTest::newRow("escape codes in the name")
@@ -1375,8 +1421,8 @@ private slots:
         QTest::newRow("NUL, a dot and no UTF-8 in the name")
             << QByteArray("a\0b.c~", 6) << 0 << false << false << false
             << "a\\x00b.c\\xFF|ADDR|openwebif";
-        QTest::newRow("another query's id") << QByteArray("Living Room") << 1 << false << false
-                                            << false << "";
+        QTest::newRow("another query's id")
+            << QByteArray("Living Room") << 1 << false << false << false << "";
         QTest::newRow("from another address")
             << QByteArray("Living Room") << 0 << true << false << false << "";
         QTest::newRow("later address without cache flush")
@@ -1406,9 +1452,10 @@ private slots:
             QUdpSocket &from = fromElsewhere ? elsewhere : responder.socket;
             const QHostAddress old("127.0.0.3");
             if (earlier)
-                from.writeDatagram(Responder::answer(id, {Responder::hostAddress("box", old, false)}),
-                                   responder.finder,
-                                   responder.finderPort);
+                from.writeDatagram(
+                    Responder::answer(id, {Responder::hostAddress("box", old, false)}),
+                    responder.finder,
+                    responder.finderPort);
             QTest::qWait(20); // an earlier datagram, not a record of the same one
             // '~' stands for a byte that is no UTF-8, which a name as text can't hold.
             from.writeDatagram(Responder::answer(id,
@@ -1470,11 +1517,10 @@ private slots:
                 for (int datagram = 0; records < 100000; ++datagram) {
                     QList<Dns::Record> batch;
                     for (int i = 3 * datagram; i < 3 * datagram + 3 && i < 2000; ++i)
-                        batch += Responder::webInterface(
-                            QStringLiteral("web %1").arg(i),
-                            QStringLiteral("host%1").arg(i),
-                            web,
-                            QHostAddress(quint32(0x7f010000 + i + 1)));
+                        batch += Responder::webInterface(QStringLiteral("web %1").arg(i),
+                                                         QStringLiteral("host%1").arg(i),
+                                                         web,
+                                                         QHostAddress(quint32(0x7f010000 + i + 1)));
                     while (batch.size() < 150) {
                         Dns::Record junk = Responder::record(
                             {QStringLiteral("j%1").arg(records + batch.size()), "local"}, Dns::TXT);
@@ -1499,10 +1545,13 @@ private slots:
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QVERIFY2(mostOpen >= 1 && mostOpen <= ReceiverFinder::MaxConfirming,
                  qPrintable(QString::number(mostOpen)));
-        for (const char *limit : {"at most 1000 records kept", "at most 8 web interfaces asked at once"})
-            QVERIFY2(trace.contains(QStringLiteral("! limit reached: ") + limit
-                                    + (QByteArray(limit).contains("once") ? ", the others wait their turn" : "")),
-                     limit);
+        for (const char *limit :
+             {"at most 1000 records kept", "at most 8 web interfaces asked at once"})
+            QVERIFY2(
+                trace.contains(
+                    QStringLiteral("! limit reached: ") + limit
+                    + (QByteArray(limit).contains("once") ? ", the others wait their turn" : "")),
+                limit);
         QVERIFY(trace.size() < 2000);
     }
 

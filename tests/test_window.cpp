@@ -393,12 +393,14 @@ private slots:
             << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen" << 1;
         // What a receiver says is shown as the characters it sent: no heading, no link, no
         // picture loaded from anywhere.
-        const QByteArray markup = "<h1 style=\"color:red\">Expired</h1><img src=file:///etc/passwd>";
+        const QByteArray markup
+            = "<h1 style=\"color:red\">Expired</h1><img src=file:///etc/passwd>";
         QTest::newRow("markup in the status line")
             << "" << FakeReceiver::response(500, markup, "")
             << "the receiver answered HTTP 500 " + QString::fromUtf8(markup) << 1;
         QTest::newRow("markup in a refusal")
-            << "" << FakeReceiver::response(200, "OK", "E: <a href=\"http://x.invalid/\">renew</a>\n")
+            << ""
+            << FakeReceiver::response(200, "OK", "E: <a href=\"http://x.invalid/\">renew</a>\n")
             << "E: <a href=\"http://x.invalid/\">renew</a>" << 1;
         QTest::newRow("not HTTP") << "" << QByteArray("SSH-2.0-OpenSSH\r\n")
                                   << "the receiver's answer is not valid HTTP" << 1;
@@ -516,11 +518,24 @@ private slots:
 
     // The address field's menu finds the receivers on the network; choosing one puts its
     // address into the field, and nothing is saved.
+    // A name is shown as text, whatever the network announced.
+    void findingTheReceiverFillsTheAddress_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "Living Room"
+                               << "Living Room";
+        QTest::newRow("escape codes and a right-to-left mark")
+            << QString::fromUtf8("\x1B[2J\u202Eeciffo\x1B]0;PWN\x07")
+            << "\\x1B[2J\\u{202E}eciffo\\x1B]0;PWN\\x07";
+    }
+
     void findingTheReceiverFillsTheAddress()
     {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
-        Announcer announcer(
-            "Living Room", Announcer::Interface::OpenWebif, false, receiver.serverPort());
+        Announcer announcer(name, Announcer::Interface::OpenWebif, false, receiver.serverPort());
         QVERIFY(announcer.listenAt(QHostAddress::LocalHost));
         QVERIFY(open());
         QCOMPARE(m_boxes->texts(), QStringList{"Configuration file looks invalid, Save a new one"});
@@ -552,7 +567,7 @@ private slots:
         auto *list = dialog->findChild<QListWidget *>("receivers");
         QTRY_COMPARE(list->count(), 1);
         QCOMPARE(list->item(0)->text(),
-                 QString::fromUtf8("Living Room – %1 (openwebif)").arg(receiver.address()));
+                 QString::fromUtf8("%1 – %2 (openwebif)").arg(shown, receiver.address()));
         QTRY_VERIFY(dialog->findChild<QLabel *>("status")->text().startsWith("Choose"));
         QTest::keyClick(list, Qt::Key_Return);
         QTRY_VERIFY(!dialog->isVisible());
