@@ -1,4 +1,5 @@
 #include "Announcer.h"
+#include "Multicast.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
@@ -10,8 +11,6 @@
 
 namespace {
 
-const QHostAddress MulticastGroup(QStringLiteral("224.0.0.251"));
-constexpr quint16 MulticastPort = 5353;
 constexpr quint16 StreamPort = 8001;
 constexpr quint32 Ttl = 120;
 constexpr quint32 LegacyTtl = 10; // at most, for answers to ports other than 5353
@@ -138,16 +137,13 @@ QString Announcer::start()
 {
     // Shared, beside Avahi or Windows' own responder on the same port.
     if (!m_socket->bind(QHostAddress::AnyIPv4,
-                        MulticastPort,
+                        Multicast::Port,
                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         return m_socket->errorString();
     bool joined = false;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &network : interfaces)
-        if (network.flags().testFlag(QNetworkInterface::CanMulticast)
-            && network.flags().testFlag(QNetworkInterface::IsUp))
-            joined = m_socket->joinMulticastGroup(MulticastGroup, network) || joined;
-    if (!joined && !m_socket->joinMulticastGroup(MulticastGroup))
+    for (const QNetworkInterface &network : Multicast::networks())
+        joined = m_socket->joinMulticastGroup(Multicast::group(), network) || joined;
+    if (!joined && !m_socket->joinMulticastGroup(Multicast::group()))
         return m_socket->errorString();
     m_multicast = true;
     announce();
@@ -184,7 +180,7 @@ void Announcer::sendToGroup(const Dns::Message &message)
         if (network.flags().testFlag(QNetworkInterface::IsLoopBack)
             && network.flags().testFlag(QNetworkInterface::CanMulticast)) {
             m_socket->setMulticastInterface(network);
-            m_socket->writeDatagram(bytes, MulticastGroup, MulticastPort);
+            m_socket->writeDatagram(bytes, Multicast::group(), Multicast::Port);
         }
     }
 }
@@ -205,7 +201,7 @@ void Announcer::receive()
         const Dns::Message &query = std::get<Dns::Message>(parsed);
         if (query.isResponse())
             continue;
-        const bool legacy = datagram.senderPort() != MulticastPort;
+        const bool legacy = datagram.senderPort() != Multicast::Port;
         const Dns::Message reply = answer(query, legacy);
         if (reply.records.isEmpty())
             continue;

@@ -1,4 +1,5 @@
 #include "Announcer.h"
+#include "AnswerMeaning.h"
 #include "AnswerTexts.h"
 #include "DnsMessage.h"
 #include "FakeReceiver.h"

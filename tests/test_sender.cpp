@@ -1,4 +1,5 @@
 #include "AnswerTexts.h"
+#include "Placeholders.h"
 #include "ReceiverSim.h"
 #include "TlsFront.h"
 
@@ -168,9 +169,10 @@ private slots:
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
         sender.setProcessEnvironment(environment);
-        arguments.replaceInStrings("SILENT", "127.0.0.1:" + QString::number(silent.serverPort()))
-            .replaceInStrings("ADDR", address)
-            .replaceInStrings("INI", ini);
+        arguments = Filled(arguments,
+                           {{"SILENT", "127.0.0.1:" + QString::number(silent.serverPort())},
+                            {"ADDR", address},
+                            {"INI", ini}});
         sender.start(QUILLORA_SEND, arguments);
         QVERIFY(sender.waitForStarted());
         sender.write(input);
@@ -278,12 +280,14 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("Tavrel.INI");
         const auto fill = [&](QString text) {
-            return text.replace("INI", QDir::toNativeSeparators(path))
-                .replace("ADDR", "127.0.0.1:" + QString::number(plain.serverPort()))
-                .replace("SECURE", "127.0.0.1:" + QString::number(front.port()))
-                .replace("OTHER", FormatFingerprint(other.digest(QCryptographicHash::Sha256)))
-                .replace("FP", FormatFingerprint(fingerprint))
-                .replace("fp", fingerprint.toHex());
+            return Filled(
+                text,
+                {{"INI", QDir::toNativeSeparators(path)},
+                 {"ADDR", "127.0.0.1:" + QString::number(plain.serverPort())},
+                 {"SECURE", "127.0.0.1:" + QString::number(front.port())},
+                 {"OTHER", FormatFingerprint(other.digest(QCryptographicHash::Sha256))},
+                 {"FP", FormatFingerprint(fingerprint)},
+                 {"fp", QString::fromLatin1(fingerprint.toHex())}});
         };
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -436,7 +440,7 @@ private slots:
         clock.start();
         QProcess sender;
         sender.start(QUILLORA_SEND,
-                     arguments.replaceInStrings("ADDR", address).replaceInStrings("INI", ini));
+                     Filled(arguments, {{"ADDR", address}, {"INI", ini}}));
         QVERIFY(sender.waitForStarted());
         sender.closeWriteChannel();
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);

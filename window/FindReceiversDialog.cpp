@@ -1,6 +1,5 @@
 #include "FindReceiversDialog.h"
 #include "InetOnDemand.h"
-#include "PlainText.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -50,8 +49,9 @@ void FindReceiversDialog::search()
     m_status->setText(tr("Looking for receivers on your network…"));
     m_search = m_inet.FindReceivers(
         [this](const FoundReceiver &receiver) {
-            auto *item = new QListWidgetItem(PlainText::from(
-                tr("%1 \u2013 %2 (%3)").arg(receiver.name, receiver.address, receiver.kind)));
+            // The name is shown text already: the transfer never passes on anything else.
+            auto *item = new QListWidgetItem(
+                tr("%1 \u2013 %2 (%3)").arg(receiver.name, receiver.address, receiver.kind));
             item->setData(Qt::UserRole, receiver.address);
             m_list->addItem(item);
             if (m_list->currentRow() < 0)

@@ -1,5 +1,6 @@
 #include "ReceiverAddress.h"
 #include "CertificateTrust.h"
+#include "HttpExchange.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -102,6 +103,11 @@ std::variant<ReceiverAddress, QString> readName(ReceiverAddress address, const Q
 QString ReceiverAddress::shown() const
 {
     return (tls ? QStringLiteral("https://") : QString()) + hostAndPort;
+}
+
+QString ReceiverAddress::origin() const
+{
+    return HttpRequest::Origin(tls, host, port);
 }
 
 QString ReceiverAddress::receiverKey() const

@@ -3,7 +3,7 @@
 #include "CertificateTrust.h"
 #include "HttpExchange.h"
 #include "ReceiverAddress.h"
-#include "Transfer.h"
+#include "Message.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -28,7 +28,7 @@ class ReceiverDialogue : public QObject
     Q_OBJECT
 
 public:
-    using Done = Transfer::Done;
+    using Done = std::function<void(const SendOutcome &outcome)>;
     // Told each request line and each answer's status line, for whoever wants to see them.
     using Trace = std::function<void(const QString &line)>;
 

@@ -1,5 +1,6 @@
 #include "ReceiverFinder.h"
 #include "HttpExchange.h"
+#include "Multicast.h"
 #include "PlainText.h"
 #include "XmlAnswer.h"
 
@@ -13,9 +14,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-const QHostAddress MulticastGroup(QStringLiteral("224.0.0.251"));
-constexpr quint16 MulticastPort = 5353;
 
 // The services asked for, and what each one says of a host.
 const QString Stream = QStringLiteral("_e2stream._tcp");
@@ -184,29 +182,19 @@ void ReceiverFinder::askAgain(const Dns::Name &name, quint16 type)
         return;
     }
     bool sent = false;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &network : interfaces) {
-        const auto flags = network.flags();
-        const auto entries = network.addressEntries();
-        if (!flags.testFlag(QNetworkInterface::IsUp)
-            || !flags.testFlag(QNetworkInterface::CanMulticast)
-            || std::none_of(
-                entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry &entry) {
-                    return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
-                }))
-            continue;
+    for (const QNetworkInterface &network : Multicast::networks()) {
         m_socket->setMulticastInterface(network);
         trace(QStringLiteral("> %1 (to %2 port %3 on %4)")
-                  .arg(asked, MulticastGroup.toString())
-                  .arg(MulticastPort)
+                  .arg(asked, Multicast::group().toString())
+                  .arg(Multicast::Port)
                   .arg(network.humanReadableName()));
-        sent = m_socket->writeDatagram(bytes, MulticastGroup, MulticastPort) > 0 || sent;
+        sent = m_socket->writeDatagram(bytes, Multicast::group(), Multicast::Port) > 0 || sent;
     }
     if (!sent) { // no network says it carries multicast: the system's own choice
         trace(QStringLiteral("> %1 (to %2 port %3)")
-                  .arg(asked, MulticastGroup.toString())
-                  .arg(MulticastPort));
-        m_socket->writeDatagram(bytes, MulticastGroup, MulticastPort);
+                  .arg(asked, Multicast::group().toString())
+                  .arg(Multicast::Port));
+        m_socket->writeDatagram(bytes, Multicast::group(), Multicast::Port);
     }
 }
 
@@ -408,14 +396,13 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
     request.host = host.address.toString();
     request.port = announced.port;
     request.tls = announced.tls;
-    request.hostHeader = request.receiverKey().toUtf8();
+    request.hostHeader = HttpRequest::Origin(false, request.host, request.port).toUtf8();
     request.target = "/web/about";
-    const QString peer
-        = (announced.tls ? QStringLiteral("https://") : QString()) + request.receiverKey();
+    const QString peer = request.origin();
     const std::pair<qsizetype, qsizetype> which{box, web};
     auto *exchange = new HttpExchange(
         request,
-        CertificateTrust::anything(),
+        [](const PeerCertificate &) { return true; }, // the request carries nothing of ours
         [this, which, peer](const HttpOutcome &outcome) {
             HttpExchange *done = m_confirming.take(which);
             if (!done)

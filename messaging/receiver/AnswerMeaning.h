@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -15,17 +14,3 @@ enum class AnswerText {
 };
 
 std::optional<AnswerText> RecognizeAnswerText(const QString &text);
-
-// The three texts in one language.
-struct AnswerTexts
-{
-    QString yes;
-    QString no;
-    QString noneYet;
-};
-
-// The texts of a language by its code ("en", "de", "pt_BR", …), or nothing when it is not known.
-std::optional<AnswerTexts> AnswerTextsOf(const QString &language);
-
-// The codes of every language the table holds.
-QStringList AnswerTextLanguages();

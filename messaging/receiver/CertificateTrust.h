@@ -1,21 +1,14 @@
 #pragma once
 
+#include "Fingerprint.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <QStringView>
 
 #include <functional>
 #include <optional>
-
-// A certificate's SHA-256 fingerprint as people compare it: 32 bytes as upper-case hex pairs
-// joined by ':', as `openssl x509 -fingerprint -sha256` prints it.
-QString FormatFingerprint(const QByteArray &sha256);
-
-// The 32 bytes of a fingerprint as typed or kept: upper or lower case, with or without the
-// colons between the pairs. Nothing when it is not one.
-std::optional<QByteArray> ParseFingerprint(QStringView typed);
 
 // Where trust in a receiver's certificate is kept: host:port in lower case, the port always
 // given and an IPv6 address without brackets (a line that starts with '[' opens a section).
@@ -30,16 +23,9 @@ struct CertificateTrust
     std::function<QString(const QString &receiverKey)> kept;
     // Fingerprints trusted for every receiver, for this run only.
     QList<QByteArray> anyReceiver;
-    // Any certificate at all: only for a request that carries nothing of the user's and shows
-    // nothing, as when asking a receiver found on the network what it is.
-    bool anyCertificate = false;
-
     // The fingerprint kept for the receiver, as bytes; empty when none (or no valid one) is.
     QByteArray keptFor(const QString &receiverKey) const;
     bool trusts(const QString &receiverKey, const QByteArray &sha256) const;
-
-    // Trust in any certificate, for requests that carry nothing of the user's.
-    static CertificateTrust anything();
 };
 
 // A certificate that the system's trust store does not accept for the receiver's name and

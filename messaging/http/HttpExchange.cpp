@@ -1,4 +1,5 @@
 #include "HttpExchange.h"
+#include "Fingerprint.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxy>
@@ -110,13 +111,19 @@ QByteArray HttpExchange::requestLine(const HttpRequest &request)
     return request.method + ' ' + request.target + " HTTP/1.1";
 }
 
+QString HttpRequest::Origin(bool tls, const QString &host, quint16 port)
+{
+    const QString bracketed = host.contains(u':') ? u'[' + host + u']' : host;
+    return (tls ? QStringLiteral("https://") : QString()) + bracketed + u':' + QString::number(port);
+}
+
 HttpExchange::HttpExchange(const HttpRequest &request,
-                           const CertificateTrust &trust,
+                           CertificateCheck check,
                            Done done,
                            QObject *parent)
     : QObject(parent)
     , m_request(request)
-    , m_trust(trust)
+    , m_check(std::move(check))
     , m_socket(request.tls ? new QSslSocket(this) : new QTcpSocket(this))
     , m_done(std::move(done))
 {
@@ -167,26 +174,22 @@ HttpExchange::~HttpExchange()
     dropWitness(m_witness);
 }
 
-// The system's trust store did not accept the certificate for the receiver's name. It is taken
-// only when the user trusted its very fingerprint for this receiver; otherwise the handshake
-// ends here, before a byte of the request has gone out.
+// The system's trust store did not accept the certificate for the server's name. It is taken
+// only when the check says so; otherwise the handshake ends here, before a byte of the request
+// has gone out.
 void HttpExchange::judgeCertificate()
 {
     auto *tls = static_cast<QSslSocket *>(m_socket);
     const QSslCertificate certificate = tls->peerCertificate();
-    const QByteArray fingerprint = certificate.digest(QCryptographicHash::Sha256);
-    if (!certificate.isNull() && m_trust.trusts(m_request.receiverKey(), fingerprint)) {
+    const PeerCertificate peer{certificate.digest(QCryptographicHash::Sha256),
+                               certificate.effectiveDate(),
+                               certificate.expiryDate()};
+    if (!certificate.isNull() && m_check && m_check(peer)) {
         m_trustedByFingerprint = true;
         tls->ignoreSslErrors();
         return;
     }
-    UntrustedCertificate untrusted;
-    untrusted.receiver = m_request.receiverKey();
-    untrusted.fingerprint = fingerprint;
-    untrusted.trusted = m_trust.keptFor(m_request.receiverKey());
-    untrusted.validFrom = certificate.effectiveDate();
-    untrusted.validUntil = certificate.expiryDate();
-    m_outcome.untrusted = untrusted;
+    m_outcome.refused = peer;
 }
 
 void HttpExchange::send()
@@ -231,14 +234,9 @@ void HttpExchange::failed()
     if (m_finished)
         return;
     const HttpRequest &request = m_request;
-    if (const auto &untrusted = m_outcome.untrusted; untrusted && untrusted->changed())
-        m_outcome.failure = tr("the receiver's certificate has changed since it was trusted: it "
-                               "is now SHA-256 %1, trusted was %2")
-                                .arg(FormatFingerprint(untrusted->fingerprint),
-                                     FormatFingerprint(untrusted->trusted));
-    else if (untrusted)
-        m_outcome.failure = tr("the receiver's certificate is not trusted: SHA-256 %1")
-                                .arg(FormatFingerprint(untrusted->fingerprint));
+    if (m_outcome.refused)
+        m_outcome.failure = tr("the certificate is not trusted: SHA-256 %1")
+                                .arg(FormatFingerprint(m_outcome.refused->sha256));
     else if (m_tcpConnected && !m_outcome.connected) // the TLS handshake failed
         m_outcome.failure = noTls(request, m_socket->errorString());
     else

@@ -1,5 +1,5 @@
 #include "ReceiverDialogue.h"
-#include "AnswerTexts.h"
+#include "AnswerMeaning.h"
 #include "MessageUrl.h"
 #include "PlainText.h"
 #include "WireUrl.h"
@@ -153,7 +153,9 @@ void ReceiverDialogue::send(Step step)
     const QString peer = m_address.shown();
     m_exchange = new HttpExchange(
         request,
-        m_trust,
+        [trust = m_trust, key = m_address.receiverKey()](const PeerCertificate &certificate) {
+            return trust.trusts(key, certificate.sha256);
+        },
         [this, step, peer](const HttpOutcome &outcome) {
             m_exchange->deleteLater();
             m_exchange = nullptr;
@@ -174,10 +176,23 @@ void ReceiverDialogue::send(Step step)
 
 void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
 {
-    if (outcome.untrusted) {
+    if (outcome.refused) {
+        UntrustedCertificate certificate;
+        certificate.receiver = m_address.receiverKey();
+        certificate.fingerprint = outcome.refused->sha256;
+        certificate.trusted = m_trust.keptFor(certificate.receiver);
+        certificate.validFrom = outcome.refused->validFrom;
+        certificate.validUntil = outcome.refused->validUntil;
         SendOutcome untrusted;
-        untrusted.failure = outcome.failure;
-        untrusted.untrusted = outcome.untrusted;
+        untrusted.failure
+            = certificate.changed()
+                  ? tr("the receiver's certificate has changed since it was trusted: it is now "
+                       "SHA-256 %1, trusted was %2")
+                        .arg(FormatFingerprint(certificate.fingerprint),
+                             FormatFingerprint(certificate.trusted))
+                  : tr("the receiver's certificate is not trusted: SHA-256 %1")
+                        .arg(FormatFingerprint(certificate.fingerprint));
+        untrusted.untrusted = certificate;
         return finish(untrusted);
     }
     if (!outcome.failure.isEmpty()) {
@@ -320,7 +335,7 @@ bool ReceiverDialogue::isLongRequest() const
 
 QString ReceiverDialogue::knownKey() const
 {
-    return (m_address.tls ? QStringLiteral("https://") : QString()) + m_address.receiverKey();
+    return m_address.origin();
 }
 
 void ReceiverDialogue::trace(const QString &line) const

@@ -23,6 +23,9 @@ struct ReceiverAddress
 
     // What messages may show of the address: [https://]host[:port], never the login.
     QString shown() const;
+    // [https://]host:port in lower case, the port always given: the receiver as the messages
+    // it takes know it.
+    QString origin() const;
     // host:port in lower case, the port always given and an IPv6 address without brackets:
     // where trust in a certificate is kept.
     QString receiverKey() const;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CertificateTrust.h"
 #include "HttpAnswerParser.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -26,9 +26,23 @@ struct HttpRequest
     QByteArray contentType; // of the body; a request without a body has none
     QByteArray body;
 
-    // Where trust in the certificate of the receiver asked is kept.
-    QString receiverKey() const { return ReceiverKey(host, port); }
+    // [https://]host:port, as messages name the server asked.
+    QString origin() const { return Origin(tls, host, port); }
+
+    static QString Origin(bool tls, const QString &host, quint16 port);
 };
+
+// A certificate a server showed over TLS.
+struct PeerCertificate
+{
+    QByteArray sha256; // its fingerprint
+    QDateTime validFrom;
+    QDateTime validUntil;
+};
+
+// Whether to take a certificate that the system's trust store does not accept for the server's
+// name. Asked during the handshake, before a byte of the request goes out.
+using CertificateCheck = std::function<bool(const PeerCertificate &certificate)>;
 
 // How one exchange ended.
 struct HttpOutcome
@@ -38,7 +52,7 @@ struct HttpOutcome
     bool connected = false;  // a connection was made (and, with TLS, secured)
     bool unanswered = false; // the connection ended before a single byte of an answer
     QString tls;             // the TLS version and the certificate's fingerprint, when secured
-    std::optional<UntrustedCertificate> untrusted; // the certificate that ended the exchange
+    std::optional<PeerCertificate> refused; // the certificate that ended the exchange
 };
 
 // Puts one request on the wire over a connection of its own (Connection: close) and reads the
@@ -56,7 +70,7 @@ public:
     // Starts at once. done is called from the event loop, never from inside the constructor;
     // destroying the exchange before then abandons it and done is not called.
     HttpExchange(const HttpRequest &request,
-                 const CertificateTrust &trust,
+                 CertificateCheck check,
                  Done done,
                  QObject *parent = nullptr);
     ~HttpExchange() override;
@@ -81,7 +95,7 @@ private:
     bool endedInReset() const;
 
     HttpRequest m_request;
-    CertificateTrust m_trust;
+    CertificateCheck m_check;
     QTcpSocket *m_socket;
     Done m_done;
     Sent m_sent;

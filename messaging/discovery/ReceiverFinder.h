@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DnsMessage.h"
-#include "Transfer.h"
+#include "FoundReceiver.h"
 
 #include <QHash>
 #include <QHostAddress>

@@ -48,26 +48,7 @@ constexpr Language Languages[] = {
     {"zh_CN", "是！", "否！", "无响应"},
 };
 
-// Older versions of the maker's web interface said this while nobody had answered.
-constexpr const char *OlderNoneYet = "No answer yet";
-
 } // namespace
-
-std::optional<AnswerText> RecognizeAnswerText(const QString &text)
-{
-    const QString said = text.trimmed();
-    if (said == QLatin1String(OlderNoneYet))
-        return AnswerText::NoneYet;
-    for (const Language &language : Languages) {
-        if (said == QString::fromUtf8(language.yes))
-            return AnswerText::Yes;
-        if (said == QString::fromUtf8(language.no))
-            return AnswerText::No;
-        if (said == QString::fromUtf8(language.none))
-            return AnswerText::NoneYet;
-    }
-    return std::nullopt;
-}
 
 std::optional<AnswerTexts> AnswerTextsOf(const QString &language)
 {
