@@ -521,6 +521,41 @@ private slots:
 
     // Whatever the split of the bytes, the answer gets the same verdict, and only as much of it
     // as its framing says.
+    // A refusal says what was wrong and where: the bytes read before the refused part.
+    void answerParserSaysWhereItRefused_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // then the connection closes
+        QTest::addColumn<HttpRefusal::Kind>("kind");
+        QTest::addColumn<qint64>("offset");
+        using Kind = HttpRefusal::Kind;
+        QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH\r\n") << Kind::NotHttp << 0ll;
+        QTest::newRow("header that is none")
+            << QByteArray("HTTP/1.1 200 OK\r\nno header\r\n\r\n") << Kind::BadHeader << 15ll;
+        QTest::newRow("length that is no number")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\n") << Kind::BadContentLength
+            << 0ll;
+        QTest::newRow("chunk without its line end")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhelloX\r\n")
+            << Kind::BadChunk << 55ll;
+        QTest::newRow("closed before the end")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc") << Kind::ClosedEarly
+            << 42ll;
+        QTest::newRow("nothing") << QByteArray() << Kind::ClosedUnanswered << 0ll;
+    }
+
+    void answerParserSaysWhereItRefused()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(HttpRefusal::Kind, kind);
+        QFETCH(qint64, offset);
+        HttpAnswerParser parser;
+        parser.feed(answer);
+        parser.closed(true);
+        QCOMPARE(parser.verdict(), HttpAnswerParser::Verdict::Failed);
+        QCOMPARE(parser.refusal().kind, kind);
+        QCOMPARE(parser.refusal().offset, offset);
+    }
+
     void answerParser()
     {
         QFETCH(QByteArray, answer);

@@ -9,20 +9,7 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Inet", text);
-}
-
-QString notHttp()
-{
-    return tr("the receiver's answer is not valid HTTP");
-}
-
-QString tooLong()
-{
-    return tr("the receiver's answer is too long");
-}
+using Kind = HttpRefusal::Kind;
 
 bool isDigit(char c)
 {
@@ -99,11 +86,7 @@ std::optional<QList<QByteArrayView>> splitLines(QByteArrayView head)
     return lines;
 }
 
-struct Field
-{
-    QByteArray name; // in lower case
-    QByteArray value;
-};
+using Field = HttpHeaderField;
 
 // The header fields, a folded line joined to the field above it by a space, as a client must;
 // nothing when a line is not a field.
@@ -169,9 +152,9 @@ HttpAnswerParser::Verdict HttpAnswerParser::closed(bool orderly)
     if (m_stage == Stage::UntilClose && orderly)
         complete();
     else if (!m_anyByte)
-        fail(tr("the receiver closed the connection without answering"));
+        fail(Kind::ClosedUnanswered);
     else
-        fail(tr("the connection closed before the receiver's answer was complete"));
+        fail(Kind::ClosedEarly, m_buffer.size());
     return m_verdict;
 }
 
@@ -218,18 +201,19 @@ bool HttpAnswerParser::parseHead()
     // Bytes that can't begin a status line show at once that this is not HTTP.
     static const QByteArray version = "HTTP/1.";
     if (!version.startsWith(m_buffer.left(version.size())))
-        return fail(notHttp());
+        return fail(Kind::NotHttp);
     const qsizetype end = headEnd(m_buffer);
     if (end < 0 ? m_buffer.size() > MaxHeadSize : end > MaxHeadSize)
-        return fail(notHttp());
+        return fail(Kind::HeadTooLong, MaxHeadSize);
     if (end < 0)
         return false;
 
     const QByteArray head = m_buffer.left(end);
-    m_buffer.remove(0, end);
     auto lines = splitLines(head);
     if (!lines || lines->size() < 2)
-        return fail(notHttp());
+        return fail(Kind::BadLineEnd);
+    const qint64 headStart = m_consumed;
+    consume(end);
     lines->removeLast(); // the empty line that ends the head
 
     // HTTP/1.x SP 3DIGIT [SP reason]
@@ -237,10 +221,10 @@ bool HttpAnswerParser::parseHead()
     if (statusLine.size() < 12 || !isDigit(statusLine[7]) || statusLine[8] != ' '
         || !std::all_of(statusLine.begin() + 9, statusLine.begin() + 12, isDigit)
         || (statusLine.size() > 12 && statusLine[12] != ' ') || !isFieldText(statusLine))
-        return fail(notHttp());
+        return fail(Kind::BadStatusLine, headStart - m_consumed);
     const auto fields = parseFields(*lines);
     if (!fields)
-        return fail(notHttp());
+        return fail(Kind::BadHeader, headStart + statusLine.size() - m_consumed);
 
     m_answer = {};
     m_answer.statusLine = statusLine.toByteArray();
@@ -248,7 +232,7 @@ bool HttpAnswerParser::parseHead()
     m_answer.reason = statusLine.sliced(std::min<qsizetype>(13, statusLine.size())).toByteArray();
 
     if (m_answer.status == 101 || m_answer.status < 100) // nothing the request could lead to
-        return fail(notHttp());
+        return fail(Kind::BadStatus, headStart + 9 - m_consumed);
     if (m_answer.status < 200) // an interim answer; the real one follows
         return true;
     if (m_answer.status == 204 || m_answer.status == 304) {
@@ -256,6 +240,16 @@ bool HttpAnswerParser::parseHead()
         return false;
     }
 
+    return parseFraming(*fields, statusLine[7] == '0', headStart - m_consumed);
+}
+
+// How the body is framed: chunked, by its length, or until the connection closes; true when
+// parsing can go on.
+bool HttpAnswerParser::parseFraming(const QList<HttpHeaderField> &fieldList,
+                                    bool http10,
+                                    qsizetype head)
+{
+    const QList<Field> *fields = &fieldList;
     if (hasField(*fields, "transfer-encoding")) {
         // The body's length is then the coding's business, whatever Content-Length says.
         const QList<QByteArray> codings = listValues(*fields, "transfer-encoding");
@@ -263,11 +257,11 @@ bool HttpAnswerParser::parseHead()
             return coding.split(';').first().trimmed().toLower() == "chunked";
         };
         const auto chunked = std::count_if(codings.begin(), codings.end(), isChunked);
-        if (statusLine[7] == '0' || codings.isEmpty() || chunked > 1)
-            return fail(notHttp());
+        if (http10 || codings.isEmpty() || chunked > 1)
+            return fail(Kind::BadTransferEncoding, head);
         // Any other coding, chunked or not before it, is one Quillora can't decode.
         if (codings.size() > 1 || chunked == 0)
-            return fail(tr("the receiver's answer is not understood"));
+            return fail(Kind::UnknownCoding, head);
         m_stage = Stage::ChunkSize;
         return true;
     }
@@ -281,18 +275,18 @@ bool HttpAnswerParser::parseHead()
             for (const QByteArray &item : field.value.split(',')) {
                 const QByteArray digits = trimmedWhitespace(item).toByteArray();
                 if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isDigit))
-                    return fail(notHttp());
+                    return fail(Kind::BadContentLength, head);
                 qsizetype first = 0;
                 while (first < digits.size() - 1 && digits[first] == '0')
                     ++first;
                 const QByteArray value = digits.mid(first);
                 if (length && *length != value)
-                    return fail(notHttp());
+                    return fail(Kind::BadContentLength, head);
                 length = value;
             }
         }
         if (length->size() > 9 || length->toLongLong() > MaxBodySize)
-            return fail(tooLong());
+            return fail(Kind::TooLong);
         m_remaining = length->toLongLong();
         if (m_remaining == 0) {
             complete();
@@ -312,14 +306,15 @@ bool HttpAnswerParser::takeLine(QByteArray &line)
 {
     static constexpr qsizetype MaxLine = 1024;
     const qsizetype newline = m_buffer.indexOf('\n');
+    const Kind refused = m_stage == Stage::Trailers ? Kind::BadTrailer : Kind::BadChunk;
     if (newline < 0 || newline > MaxLine)
-        return newline > MaxLine || m_buffer.size() > MaxLine ? fail(notHttp()) : false;
+        return newline > MaxLine || m_buffer.size() > MaxLine ? fail(refused) : false;
     line = m_buffer.left(newline);
-    m_buffer.remove(0, newline + 1);
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.contains('\r') || !isFieldText(line))
-        return fail(notHttp());
+        return fail(refused);
+    consume(newline + 1);
     return true;
 }
 
@@ -327,6 +322,7 @@ bool HttpAnswerParser::takeLine(QByteArray &line)
 bool HttpAnswerParser::parseChunkSize()
 {
     QByteArray line;
+    const qint64 start = m_consumed; // where the line starts, for a refusal
     if (!takeLine(line))
         return false;
     qsizetype digits = 0;
@@ -334,14 +330,14 @@ bool HttpAnswerParser::parseChunkSize()
     for (; digits < line.size() && hexValue(line[digits]) >= 0; ++digits) {
         size = size * 16 + hexValue(line[digits]);
         if (size > MaxBodySize)
-            return fail(tooLong());
+            return fail(Kind::TooLong);
     }
     const QByteArrayView rest = trimmedWhitespace(QByteArrayView(line).sliced(digits));
     if (digits == 0 || (!rest.isEmpty() && !rest.startsWith(';'))
         || (rest.isEmpty() && digits < line.size()))
-        return fail(notHttp());
+        return fail(Kind::BadChunk, qsizetype(start - m_consumed));
     if (size > MaxBodySize - m_answer.body.size())
-        return fail(tooLong());
+        return fail(Kind::TooLong);
     m_remaining = size;
     m_stage = size == 0 ? Stage::Trailers : Stage::ChunkData;
     return true;
@@ -351,10 +347,11 @@ bool HttpAnswerParser::parseChunkSize()
 bool HttpAnswerParser::parseChunkEnd()
 {
     QByteArray line;
+    const qint64 start = m_consumed; // where the line starts, for a refusal
     if (!takeLine(line))
         return false;
     if (!line.isEmpty())
-        return fail(notHttp());
+        return fail(Kind::BadChunk, qsizetype(start - m_consumed));
     m_stage = Stage::ChunkSize;
     return true;
 }
@@ -363,6 +360,7 @@ bool HttpAnswerParser::parseChunkEnd()
 bool HttpAnswerParser::parseTrailers()
 {
     QByteArray line;
+    const qint64 start = m_consumed; // where the line starts, for a refusal
     if (!takeLine(line))
         return false;
     if (line.isEmpty()) {
@@ -371,7 +369,7 @@ bool HttpAnswerParser::parseTrailers()
     }
     m_trailerSize += line.size();
     if (m_trailerSize > MaxHeadSize || !parseFields({line}))
-        return fail(notHttp());
+        return fail(Kind::BadTrailer, qsizetype(start - m_consumed));
     return true;
 }
 
@@ -379,9 +377,9 @@ bool HttpAnswerParser::parseTrailers()
 bool HttpAnswerParser::takeBody(qsizetype count)
 {
     if (m_answer.body.size() + count > MaxBodySize)
-        return fail(tooLong());
+        return fail(Kind::TooLong, MaxBodySize - m_answer.body.size());
     m_answer.body += m_buffer.left(count);
-    m_buffer.remove(0, count);
+    consume(count);
     m_remaining -= count;
     return true;
 }
@@ -393,12 +391,37 @@ void HttpAnswerParser::complete()
     m_buffer.clear();
 }
 
-bool HttpAnswerParser::fail(const QString &failure)
+bool HttpAnswerParser::fail(HttpRefusal::Kind kind, qsizetype at)
 {
     m_stage = Stage::Done;
     m_verdict = Verdict::Failed;
-    m_failure = failure;
+    m_refusal = {kind, m_consumed + at};
     m_answer = {};
     m_buffer.clear();
     return false;
+}
+
+void HttpAnswerParser::consume(qsizetype count)
+{
+    m_buffer.remove(0, count);
+    m_consumed += count;
+}
+
+QString Worded(const HttpRefusal &refusal)
+{
+    const auto tr = [](const char *text) {
+        return QCoreApplication::translate("HttpAnswerParser", text);
+    };
+    switch (refusal.kind) {
+    case HttpRefusal::Kind::UnknownCoding:
+        return tr("the receiver's answer is not understood");
+    case HttpRefusal::Kind::TooLong:
+        return tr("the receiver's answer is too long");
+    case HttpRefusal::Kind::ClosedUnanswered:
+        return tr("the receiver closed the connection without answering");
+    case HttpRefusal::Kind::ClosedEarly:
+        return tr("the connection closed before the receiver's answer was complete");
+    default:
+        return tr("the receiver's answer is not valid HTTP");
+    }
 }
