@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <variant>
 
 // The transfer as the window reaches it inside the transfer library, which the window loads on
 // its first send so that starting the program costs nothing of the network code.
@@ -17,8 +18,11 @@ public:
 
     virtual ~Transfer() = default;
 
-    // done comes from the event loop, or before Send returns when the address is not one to send
-    // to. Destroying the transfer abandons what is under way, and done is not called.
+    // The address as typed, read into its parts, or why no message can go there.
+    virtual std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed) = 0;
+
+    // done comes from the event loop. Destroying the transfer abandons what is under way, and
+    // done is not called.
     virtual void Send(const Message &message, Done done) = 0;
 
     // Which certificates the sends from now on take beyond those the system trusts.

@@ -13,6 +13,11 @@ public:
         : m_inet(timeout)
     {}
 
+    std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed) override
+    {
+        return ParseReceiverAddress(typed);
+    }
+
     void Send(const Message &message, Done done) override
     {
         m_inet.Send(message, &m_inet, std::move(done));

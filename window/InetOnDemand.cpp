@@ -71,13 +71,16 @@ QObject *InetOnDemand::FindReceivers(std::function<void(const FoundReceiver &rec
     return m_transfer->FindReceivers(m_findAt, std::move(found), std::move(finished), parent);
 }
 
+std::variant<ReceiverAddress, QString> InetOnDemand::ReadAddress(const QString &typed)
+{
+    if (const QString missing = load(); !missing.isEmpty())
+        return missing;
+    return m_transfer->ReadAddress(typed);
+}
+
+// The transfer is loaded: the address was read through it.
 void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)
 {
-    if (const QString missing = load(); !missing.isEmpty()) {
-        SendOutcome outcome;
-        outcome.failure = missing;
-        return done(outcome);
-    }
     ++m_pending;
     emit pendingCountChanged(m_pending);
     m_transfer->Send(message,

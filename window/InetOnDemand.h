@@ -23,6 +23,9 @@ public:
                  QObject *parent = nullptr);
     ~InetOnDemand() override;
 
+    // As Transfer::ReadAddress; or why the transfer library can't be loaded.
+    std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed);
+
     // As Transfer::Send; done is skipped if context is gone by then.
     void Send(const Message &message, QObject *context, Transfer::Done done);
 

@@ -7,6 +7,11 @@
 
 namespace {
 
+void report(const SendQuestions &ask, const QString &reason)
+{
+    ask.report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ") + reason);
+}
+
 void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const SendQuestions &ask)
 {
     inet.Send(message, log, [message, log, &inet, ask](const SendOutcome &outcome) {
@@ -15,11 +20,10 @@ void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const
                 send(message, log, inet, ask);
             return;
         }
-        if (outcome.failure.isEmpty())
+        if (!outcome.failure)
             AppendToSessionLog(log, message.body);
         else
-            ask.report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ")
-                       + outcome.failure);
+            report(ask, outcome.reason);
     });
 }
 
@@ -27,9 +31,13 @@ void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const
 
 void SendToReceiver(const MessageFields &fields, InetOnDemand &inet, const SendQuestions &ask)
 {
+    // What was typed is read once, here; the message carries the address's parts.
+    auto address = inet.ReadAddress(fields.Text1->text());
+    if (const QString *why = std::get_if<QString>(&address))
+        return report(ask, *why);
     Message message;
-    message.address = fields.Text1->text();
-    message.timeout = fields.Text3->text();
+    message.address = std::get<ReceiverAddress>(std::move(address));
+    message.kind = Notice{BoxType::Info, fields.Text3->text()};
     message.caption = fields.Text4->text();
     message.body = fields.Text2->text();
     send(message, fields.Text5, inet, ask);

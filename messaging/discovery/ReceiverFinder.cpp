@@ -2,6 +2,7 @@
 #include "HttpExchange.h"
 #include "Multicast.h"
 #include "PlainText.h"
+#include "SendFailure.h"
 #include "XmlAnswer.h"
 
 #include <QNetworkDatagram>
@@ -403,12 +404,12 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
     auto *exchange = new HttpExchange(
         request,
         [](const PeerCertificate &) { return true; }, // the request carries nothing of ours
-        [this, which, peer](const HttpOutcome &outcome) {
+        [this, which, peer, request](const HttpOutcome &outcome) {
             HttpExchange *done = m_confirming.take(which);
             if (!done)
                 return; // it ran out of time already
             done->deleteLater();
-            const auto about = outcome.failure.isEmpty() && outcome.answer.status == 200
+            const auto about = !outcome.failure && outcome.answer.status == 200
                                    ? XmlElements(outcome.answer.body)
                                    : std::nullopt;
             const QString version
@@ -416,9 +417,10 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
             const QString status = PlainText::from(outcome.answer.statusLine);
             if (version.isEmpty()) {
                 trace(QStringLiteral("< not a receiver: %1 (from %2)")
-                          .arg(outcome.failure.isEmpty()
+                          .arg(!outcome.failure
                                    ? status + QStringLiteral(", no Enigma2 version")
-                                   : outcome.failure,
+                                   : Worded(SendFailure::ofExchange(
+                                       *outcome.failure, request.host, request.port)),
                                peer));
                 return judge(which.first, which.second, {});
             }

@@ -1,6 +1,5 @@
 #include "HttpAnswerParser.h"
 
-#include <QCoreApplication>
 #include <QList>
 
 #include <algorithm>
@@ -405,23 +404,4 @@ void HttpAnswerParser::consume(qsizetype count)
 {
     m_buffer.remove(0, count);
     m_consumed += count;
-}
-
-QString Worded(const HttpRefusal &refusal)
-{
-    const auto tr = [](const char *text) {
-        return QCoreApplication::translate("HttpAnswerParser", text);
-    };
-    switch (refusal.kind) {
-    case HttpRefusal::Kind::UnknownCoding:
-        return tr("the receiver's answer is not understood");
-    case HttpRefusal::Kind::TooLong:
-        return tr("the receiver's answer is too long");
-    case HttpRefusal::Kind::ClosedUnanswered:
-        return tr("the receiver closed the connection without answering");
-    case HttpRefusal::Kind::ClosedEarly:
-        return tr("the connection closed before the receiver's answer was complete");
-    default:
-        return tr("the receiver's answer is not valid HTTP");
-    }
 }

@@ -45,9 +45,6 @@ struct HttpRefusal
     qint64 offset = 0;
 };
 
-// The refusal as a reason for the user.
-QString Worded(const HttpRefusal &refusal);
-
 // Reads one HTTP/1.1 answer from the bytes as they arrive, in any split, and says when it is
 // complete or why it can't be taken. It holds no connection: whoever reads the connection feeds
 // it the bytes and tells it how the connection ended. An answer whose framing is in any doubt is
@@ -74,7 +71,6 @@ public:
     Verdict verdict() const { return m_verdict; }
     const HttpAnswer &answer() const { return m_answer; }
     const HttpRefusal &refusal() const { return m_refusal; }
-    QString failure() const { return Worded(m_refusal); }
     // Whether not a single byte of an answer came before the connection ended.
     bool unanswered() const { return !m_anyByte; }
 

@@ -18,11 +18,6 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Inet", text);
-}
-
 // The socket layer reports a receiver that closed the connection and one that reset it as the
 // same close, and closes its handle at once. A second handle on the connection keeps it open for
 // asking afterwards which of the two it was. Linux tells; elsewhere a reset after the last byte
@@ -61,28 +56,17 @@ void dropWitness(qintptr witness)
 #endif
 }
 
-QString socketFailure(const QTcpSocket &socket, const HttpRequest &request)
+// How the connection failed, before an answer.
+HttpFailure socketFailure(const QTcpSocket &socket)
 {
     switch (socket.error()) {
     case QAbstractSocket::ConnectionRefusedError:
-        return tr("nothing answers at %1 on port %2, so check that the address is right and that "
-                  "the receiver's web interface is switched on")
-            .arg(request.host)
-            .arg(request.port);
+        return {HttpFailure::Kind::Refused, {}, {}};
     case QAbstractSocket::HostNotFoundError:
-        return tr("there is no receiver named %1 on the network").arg(request.host);
+        return {HttpFailure::Kind::NameUnknown, {}, {}};
     default:
-        return socket.errorString();
+        return {HttpFailure::Kind::Network, socket.errorString(), {}};
     }
-}
-
-QString noTls(const HttpRequest &request, const QString &why)
-{
-    return tr("no TLS connection could be made with %1 on port %2 (%3), so check that the "
-              "receiver's HTTPS is switched on and that this is its HTTPS port")
-        .arg(request.host)
-        .arg(request.port)
-        .arg(why);
 }
 
 // The address with its network, where a link-local one needs it; the certificate is judged for
@@ -233,14 +217,12 @@ void HttpExchange::failed()
     receive(); // whatever came before the failure
     if (m_finished)
         return;
-    const HttpRequest &request = m_request;
     if (m_outcome.refused)
-        m_outcome.failure = tr("the certificate is not trusted: SHA-256 %1")
-                                .arg(FormatFingerprint(m_outcome.refused->sha256));
+        m_outcome.failure = HttpFailure{HttpFailure::Kind::Certificate, {}, {}};
     else if (m_tcpConnected && !m_outcome.connected) // the TLS handshake failed
-        m_outcome.failure = noTls(request, m_socket->errorString());
+        m_outcome.failure = HttpFailure{HttpFailure::Kind::Tls, m_socket->errorString(), {}};
     else
-        m_outcome.failure = socketFailure(*m_socket, request);
+        m_outcome.failure = socketFailure(*m_socket);
     finish();
 }
 
@@ -256,11 +238,11 @@ void HttpExchange::finish()
     m_finished = true;
     HttpOutcome outcome = m_outcome;
     outcome.unanswered = m_parser.unanswered();
-    if (outcome.failure.isEmpty()) {
+    if (!outcome.failure) {
         if (m_parser.verdict() == HttpAnswerParser::Verdict::Complete)
             outcome.answer = m_parser.answer();
         else
-            outcome.failure = m_parser.failure();
+            outcome.failure = HttpFailure{HttpFailure::Kind::Answer, {}, m_parser.refusal()};
     }
     m_socket->disconnect(this);
     m_socket->abort();

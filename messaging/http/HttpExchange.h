@@ -44,10 +44,26 @@ struct PeerCertificate
 // name. Asked during the handshake, before a byte of the request goes out.
 using CertificateCheck = std::function<bool(const PeerCertificate &certificate)>;
 
+// Why an exchange ended without an answer that could be taken.
+struct HttpFailure
+{
+    enum class Kind {
+        Refused,     // nothing accepts connections at that address and port
+        NameUnknown, // no host has that name
+        Network,     // the connection failed otherwise: detail has the system's words
+        Tls,         // no TLS connection could be made: detail has the system's words
+        Certificate, // the certificate was not taken (HttpOutcome::refused)
+        Answer,      // what came is not an answer that can be taken: refusal says why
+    };
+    Kind kind = Kind::Network;
+    QString detail;
+    HttpRefusal refusal;
+};
+
 // How one exchange ended.
 struct HttpOutcome
 {
-    QString failure;         // empty when an answer came
+    std::optional<HttpFailure> failure; // none when an answer came
     HttpAnswer answer;       // the answer, when one came
     bool connected = false;  // a connection was made (and, with TLS, secured)
     bool unanswered = false; // the connection ended before a single byte of an answer

@@ -23,8 +23,8 @@ public:
                   QObject *parent = nullptr);
     ~Inet() override;
 
-    // Sends the message to the receiver at its address. done is skipped if context is gone by
-    // then; it may be called before Send returns when the address is not one to send to.
+    // Sends the message to the receiver at its address. done comes from the event loop, and is
+    // skipped if context is gone by then.
     void Send(const Message &message, QObject *context, Done done);
 
     // Every dialogue from now on tells trace what it says to the receiver and what it hears.

@@ -1,22 +1,46 @@
 #pragma once
 
 #include "CertificateTrust.h"
+#include "ReceiverAddress.h"
+#include "SendFailure.h"
 
 #include <QString>
 
+#include <chrono>
 #include <optional>
+#include <variant>
 
-// The four values that describe one message, as typed.
+// The box a second-generation receiver shows a notice in, by the number its web interface takes.
+enum class BoxType { Info = 1, Warning = 2, Error = 3 };
+
+// A message to be read: in a box of its kind, for as long as its timeout says.
+struct Notice
+{
+    BoxType box = BoxType::Info;
+    QString timeout; // passed on as typed
+};
+
+// A yes/no question, and how long to wait for a person's answer.
+struct Question
+{
+    std::chrono::seconds wait{60};
+};
+
+// One message, read from what was typed: where it goes, what it says, and how it is shown.
 struct Message
 {
-    static constexpr int Question = 0; // type of a yes/no question
-
-    QString address; // [https://][user:password@]host[:port]
-    QString timeout; // passed on as typed; a question goes without one
+    ReceiverAddress address;
     QString caption;
     QString body;
-    int type = 1; // the second generation's box: 1 information, 2 warning, 3 error, 0 question
-    int wait = 0; // a question: seconds to wait for a person's answer
+    std::variant<Notice, Question> kind;
+
+    bool isQuestion() const { return std::holds_alternative<Question>(kind); }
+    // A notice's timeout as typed; a question has none.
+    QString timeout() const
+    {
+        const Notice *notice = std::get_if<Notice>(&kind);
+        return notice ? notice->timeout : QString();
+    }
 };
 
 // How one send ended.
@@ -24,8 +48,14 @@ struct SendOutcome
 {
     enum class Answer { Yes, No, NotInTime };
 
-    QString failure; // empty when the receiver took the message (or asked the question)
+    std::optional<SendFailure> failure; // none when the receiver took the message (or question)
+    QString reason;                     // the failure worded, for whoever shows it
     // The certificate that ended the dialogue before anything was sent, when that was why.
     std::optional<UntrustedCertificate> untrusted;
     std::optional<Answer> answer; // a question's answer, as a person gave it, or none in time
+
+    static SendOutcome failed(const SendFailure &failure)
+    {
+        return {failure, Worded(failure), std::nullopt, std::nullopt};
+    }
 };

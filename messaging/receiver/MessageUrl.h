@@ -2,12 +2,18 @@
 
 #include <QString>
 
-// The receiver's message URL: the four values joined exactly as typed, nothing escaped.
-QString ComposeMessageUrl(const QString &address,
-                          const QString &timeout,
-                          const QString &caption,
-                          const QString &body);
+// The receiver's message URL, its eight pieces joined exactly as typed, nothing escaped: where it
+// goes (the scheme and the address) and what it asks for (the path and the query, which the
+// first-generation request sends whatever the address holds).
+struct MessageUrl
+{
+    QString schemeAndAddress;
+    QString target;
 
-// The same URL's path and query, without scheme and address: what the first-generation request
-// asks for, whatever the address holds.
-QString ComposeMessageTarget(const QString &timeout, const QString &caption, const QString &body);
+    QString text() const { return schemeAndAddress + target; }
+};
+
+MessageUrl ComposeMessageUrl(const QString &address,
+                             const QString &timeout,
+                             const QString &caption,
+                             const QString &body);

@@ -1,0 +1,289 @@
+#include "DialogueRules.h"
+#include "AnswerMeaning.h"
+#include "MessageUrl.h"
+#include "PlainText.h"
+#include "WireUrl.h"
+#include "XmlAnswer.h"
+
+#include <QUrl>
+
+#include <algorithm>
+
+namespace DialogueRules {
+
+namespace {
+
+using Kind = SendFailure::Kind;
+
+QByteArray formValue(const QString &text)
+{
+    return QUrl::toPercentEncoding(text);
+}
+
+// A first-generation request this long may be more than a second-generation receiver's web server
+// reads; it then answers with an error or drops the connection instead of saying 404.
+constexpr qsizetype LongRequestLine = 8 * 1024;
+
+bool isLongRequest(const Message &message, const State &state)
+{
+    return HttpExchange::requestLine(RequestFor(message, state, Step::FirstGeneration)).size()
+           > LongRequestLine;
+}
+
+bool refusesLongRequests(int status)
+{
+    return status == 400 || status == 414 || status == 431;
+}
+
+bool isSuccess(const HttpAnswer &answer)
+{
+    return answer.status >= 200 && answer.status <= 299;
+}
+
+Next finish(const SendOutcome &outcome)
+{
+    Next next;
+    next.outcome = outcome;
+    return next;
+}
+
+Next fail(Kind kind, QStringList details = {})
+{
+    return finish(SendOutcome::failed(SendFailure::of(kind, std::move(details))));
+}
+
+// An answer that is an HTTP error, as its status line says it; when asked for the answer, so.
+Next httpError(const HttpAnswer &answer, bool askingForAnswer = false)
+{
+    return fail(Kind::HttpError,
+                {QString::number(answer.status),
+                 PlainText::from(answer.reason),
+                 askingForAnswer ? QStringLiteral("answer") : QString()});
+}
+
+// Whether an answer's e2state says True, in any case.
+bool stateIsTrue(const QHash<QString, QString> &elements)
+{
+    return elements.value(QStringLiteral("e2state"))
+               .compare(QLatin1String("True"), Qt::CaseInsensitive)
+           == 0;
+}
+
+std::optional<QHash<QString, QString>> elementsOf(const HttpAnswer &answer)
+{
+    return answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
+}
+
+Next firstGeneration(const Message &message, const State &state, const HttpAnswer &answer)
+{
+    if (answer.status == 404 // no such call: a second-generation receiver
+        || (refusesLongRequests(answer.status) && isLongRequest(message, state)))
+        return Next::send(Step::Session);
+    if (!isSuccess(answer))
+        return httpError(answer);
+    // A receiver that refuses a message still answers 200, with a text that starts "E:".
+    if (answer.body.startsWith("E:"))
+        return fail(Kind::RefusedByReceiver, {PlainText::from(answer.body.trimmed())});
+    return finish({});
+}
+
+Next takeSession(const Message &message, State &state, const HttpAnswer &answer)
+{
+    // Web interfaces without sessions answer 404; the message then goes without one.
+    state.session = answer.status == 200 ? elementsOf(answer)
+                                               .value_or(QHash<QString, QString>{})
+                                               .value(QStringLiteral("e2sessionid"))
+                                         : QString();
+    if (state.answerSessionRenewed) // the question is on the screen already
+        return Next::send(Step::Answer);
+    return Next::send(message.isQuestion() && !state.sessionRenewed ? Step::EarlierAnswer
+                                                                    : Step::Message);
+}
+
+Next messageTaken(const Message &message, State &state, const HttpAnswer &answer)
+{
+    if (answer.status == 412 && !state.sessionRenewed) { // the session is missing or expired
+        state.sessionRenewed = true;
+        return Next::send(Step::Session);
+    }
+    if (answer.status == 404 && message.isQuestion())
+        return fail(Kind::CantAsk);
+    if (answer.status == 404 && state.remembered) { // not the receiver it was: afresh, once
+        state.remembered = false;
+        state.session.clear();
+        Next next = Next::send(Step::FirstGeneration);
+        next.forget = true;
+        return next;
+    }
+    if (!isSuccess(answer))
+        return httpError(answer);
+    const auto elements = elementsOf(answer);
+    if (!elements || !elements->contains(QStringLiteral("e2state")))
+        return fail(Kind::NotUnderstood, {SendFailure::Message});
+    const QString said = QStringLiteral("e2state ")
+                         + PlainText::from(elements->value(QStringLiteral("e2state")));
+    // Judged by the state alone: the text that goes with it is translated on the receiver.
+    Next next = !stateIsTrue(*elements)
+                    ? fail(Kind::RefusedByReceiver,
+                           {PlainText::from(elements->value(QStringLiteral("e2statetext")))})
+                : message.isQuestion() ? Next{Next::Action::SendAfter,
+                                              Step::Answer,
+                                              std::chrono::seconds(1),
+                                              {},
+                                              false,
+                                              false,
+                                              {}}
+                                       : finish({});
+    next.remember = true;
+    next.said = {said};
+    return next;
+}
+
+// The receiver keeps one last answer. Its state and text say whether a person has answered and
+// what; only a text known for that state is taken.
+Next answerRead(State &state, const HttpAnswer &answer, std::chrono::milliseconds waitLeft)
+{
+    // A session may run out while a person thinks: a new one, and the wait goes on. Once in a
+    // row, so that a receiver that refuses every session can't keep the dialogue going.
+    if (answer.status == 412 && !state.session.isEmpty() && !state.answerSessionRenewed) {
+        state.answerSessionRenewed = true;
+        return Next::send(Step::Session);
+    }
+    state.answerSessionRenewed = false;
+    const auto elements = elementsOf(answer);
+    if (!elements || !elements->contains(QStringLiteral("e2state")))
+        return isSuccess(answer) ? fail(Kind::NotUnderstood, {SendFailure::Question})
+                                 : httpError(answer, true);
+    const bool answered = stateIsTrue(*elements);
+    const QString text = elements->value(QStringLiteral("e2statetext"));
+    const QStringList said{QStringLiteral("e2state %1: %2")
+                               .arg(PlainText::from(elements->value(QStringLiteral("e2state"))),
+                                    PlainText::from(text))};
+    const std::optional<AnswerText> meaning = RecognizeAnswerText(text);
+    Next next;
+    if (!meaning || (meaning == AnswerText::NoneYet) == answered)
+        next = fail(Kind::NotUnderstood, {SendFailure::AnswerText, PlainText::from(text)});
+    else if (meaning == AnswerText::Yes)
+        next.outcome.answer = SendOutcome::Answer::Yes;
+    else if (meaning == AnswerText::No)
+        next.outcome.answer = SendOutcome::Answer::No;
+    else if (waitLeft <= std::chrono::milliseconds::zero())
+        next.outcome.answer = SendOutcome::Answer::NotInTime;
+    else
+        next = {Next::Action::SendAfter,
+                Step::Answer,
+                std::min(std::chrono::milliseconds(1000), waitLeft),
+                {},
+                false,
+                false,
+                {}};
+    next.said = said;
+    return next;
+}
+
+} // namespace
+
+Step FirstStep(const Message &message, State &state, const std::optional<QString> &knownSession)
+{
+    if (message.isQuestion())
+        return Step::Session;
+    if (!knownSession)
+        return Step::FirstGeneration;
+    state.remembered = true;
+    state.session = *knownSession;
+    return Step::Message;
+}
+
+HttpRequest RequestFor(const Message &message, const State &state, Step step)
+{
+    const ReceiverAddress &address = message.address;
+    HttpRequest request;
+    request.host = address.host;
+    request.zone = address.zone;
+    request.port = address.port;
+    request.tls = address.tls;
+    request.hostHeader = address.hostHeader;
+    request.authorization = address.authorization();
+    QByteArray form;
+    switch (step) {
+    case Step::FirstGeneration:
+        request.target = EncodeUrlForWire(
+            ComposeMessageUrl(address.hostAndPort, message.timeout(), message.caption, message.body)
+                .target);
+        break;
+    case Step::Session:
+        request.target = "/web/session";
+        break;
+    case Step::Message: {
+        const QString text = message.caption.isEmpty()
+                                 ? message.body
+                                 : message.caption + QLatin1Char('\n') + message.body;
+        // A question goes without a time-out: a box that runs out closes with its preselected
+        // Yes, which would read as an answer that nobody gave.
+        const Notice *notice = std::get_if<Notice>(&message.kind);
+        request.method = "POST";
+        request.target = "/web/message";
+        form = "text=" + formValue(text) + "&type=" + QByteArray::number(notice ? int(notice->box) : 0)
+               + "&timeout=" + formValue(notice ? notice->timeout : QStringLiteral("0"));
+        break;
+    }
+    case Step::EarlierAnswer:
+    case Step::Answer:
+        // A receiver that hands out sessions wants them on every call, and by POST.
+        if (state.session.isEmpty()) {
+            request.target = "/web/messageanswer?getanswer=now";
+        } else {
+            request.method = "POST";
+            request.target = "/web/messageanswer";
+            form = "getanswer=now";
+        }
+        break;
+    }
+    if (!state.session.isEmpty() && request.method == "POST")
+        form += "&sessionid=" + formValue(state.session);
+    if (request.method == "POST") {
+        request.body = form;
+        request.contentType = "application/x-www-form-urlencoded";
+    }
+    return request;
+}
+
+Next Decide(const Message &message,
+            State &state,
+            Step step,
+            const HttpOutcome &outcome,
+            std::chrono::milliseconds waitLeft)
+{
+    const ReceiverAddress &address = message.address;
+    if (outcome.failure) {
+        // A second-generation receiver's web server may drop a long request line unanswered.
+        if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
+            && isLongRequest(message, state))
+            return Next::send(Step::Session);
+        return finish(SendOutcome::failed(
+            SendFailure::ofExchange(*outcome.failure, address.host, address.port)));
+    }
+    const HttpAnswer &answer = outcome.answer;
+    if (answer.status == 401)
+        return address.hasLogin ? fail(Kind::LoginRefused)
+                                : fail(Kind::LoginWanted,
+                                       {address.tls ? QStringLiteral("https://") : QString(),
+                                        address.hostAndPort});
+    switch (step) {
+    case Step::FirstGeneration:
+        return firstGeneration(message, state, answer);
+    case Step::Session:
+        return takeSession(message, state, answer);
+    case Step::EarlierAnswer:
+        if (answer.status == 404) // it keeps no answers, so it can't tell this one
+            return fail(Kind::CantAsk);
+        return isSuccess(answer) ? Next::send(Step::Message) : httpError(answer);
+    case Step::Message:
+        return messageTaken(message, state, answer);
+    case Step::Answer:
+        return answerRead(state, answer, waitLeft);
+    }
+    return finish({});
+}
+
+} // namespace DialogueRules

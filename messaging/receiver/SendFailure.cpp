@@ -1,0 +1,123 @@
+#include "SendFailure.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SendFailure", text);
+}
+
+QString refusalWorded(const HttpRefusal &refusal)
+{
+    switch (refusal.kind) {
+    case HttpRefusal::Kind::UnknownCoding:
+        return tr("the receiver's answer is not understood");
+    case HttpRefusal::Kind::TooLong:
+        return tr("the receiver's answer is too long");
+    case HttpRefusal::Kind::ClosedUnanswered:
+        return tr("the receiver closed the connection without answering");
+    case HttpRefusal::Kind::ClosedEarly:
+        return tr("the connection closed before the receiver's answer was complete");
+    default:
+        return tr("the receiver's answer is not valid HTTP");
+    }
+}
+
+// The words of kinds whose details are the whole text, or that need none.
+QString plainWorded(const SendFailure &failure)
+{
+    using Kind = SendFailure::Kind;
+    const QString first = failure.details.value(0);
+    switch (failure.kind) {
+    case Kind::LoginRefused:
+        return tr("the receiver refused the login");
+    case Kind::RefusedByReceiver:
+        return first.isEmpty() ? tr("the receiver refused the message") : first;
+    case Kind::CantAsk:
+        return tr("this receiver can't ask questions");
+    case Kind::NotUnderstood:
+        if (first == QLatin1String(SendFailure::Message))
+            return tr("the receiver's answer to the message is not understood");
+        if (first == QLatin1String(SendFailure::AnswerText))
+            return tr("the receiver's answer to the question is not understood: \"%1\"")
+                .arg(failure.details.value(1));
+        return tr("the receiver's answer to the question is not understood");
+    case Kind::CertificateUntrusted:
+        return tr("the receiver's certificate is not trusted: SHA-256 %1").arg(first);
+    case Kind::CertificateChanged:
+        return tr("the receiver's certificate has changed since it was trusted: it is now "
+                  "SHA-256 %1, trusted was %2")
+            .arg(first, failure.details.value(1));
+    default: // NoAnswer, AddressUnusable: the words themselves
+        return first;
+    }
+}
+
+} // namespace
+
+SendFailure SendFailure::of(Kind kind, QStringList details)
+{
+    SendFailure failure;
+    failure.kind = kind;
+    failure.details = std::move(details);
+    return failure;
+}
+
+SendFailure SendFailure::ofExchange(const HttpFailure &failure, const QString &host, quint16 port)
+{
+    switch (failure.kind) {
+    case HttpFailure::Kind::Refused:
+        return of(Kind::RefusedConnection, {host, QString::number(port)});
+    case HttpFailure::Kind::NameUnknown:
+        return of(Kind::NameUnknown, {host});
+    case HttpFailure::Kind::Tls:
+        return of(Kind::TlsFailed, {host, QString::number(port), failure.detail});
+    case HttpFailure::Kind::Answer: {
+        const bool unanswered = failure.refusal.kind == HttpRefusal::Kind::ClosedUnanswered
+                                || failure.refusal.kind == HttpRefusal::Kind::ClosedEarly;
+        SendFailure refused = of(unanswered ? Kind::NoAnswer : Kind::NotUnderstood);
+        refused.refusal = failure.refusal;
+        refused.fromRefusal = true;
+        return refused;
+    }
+    case HttpFailure::Kind::Certificate: // the dialogue tells which, with the fingerprints
+    case HttpFailure::Kind::Network:
+        break;
+    }
+    return of(Kind::NoAnswer, {failure.detail});
+}
+
+QString Worded(const SendFailure &failure)
+{
+    using Kind = SendFailure::Kind;
+    if (failure.fromRefusal)
+        return refusalWorded(failure.refusal);
+    const QStringList &details = failure.details;
+    switch (failure.kind) {
+    case Kind::RefusedConnection:
+        return tr("nothing answers at %1 on port %2, so check that the address is right and that "
+                  "the receiver's web interface is switched on")
+            .arg(details.value(0), details.value(1));
+    case Kind::NameUnknown:
+        return tr("there is no receiver named %1 on the network").arg(details.value(0));
+    case Kind::TlsFailed:
+        return tr("no TLS connection could be made with %1 on port %2 (%3), so check that the "
+                  "receiver's HTTPS is switched on and that this is its HTTPS port")
+            .arg(details.value(0), details.value(1), details.value(2));
+    case Kind::LoginWanted:
+        return tr("the receiver wants a login, so type the address as %1user:password@%2")
+            .arg(details.value(0), details.value(1));
+    case Kind::TimedOut:
+        return tr("no answer from the receiver within %1 seconds").arg(details.value(0));
+    case Kind::HttpError: {
+        const QString refusal
+            = tr("the receiver answered HTTP %1 %2").arg(details.value(0), details.value(1)).trimmed();
+        return details.value(2).isEmpty() ? refusal
+                                          : tr("%1 when asked for the answer").arg(refusal);
+    }
+    default:
+        return plainWorded(failure);
+    }
+}

@@ -1,0 +1,274 @@
+#include "CommandLine.h"
+#include "Fingerprint.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace CommandLine {
+
+namespace {
+
+// Each example on a line of its own, with a blank line between, so that the manual page made
+// from this text keeps them apart. On Windows the second one is what a command prompt can run.
+const char *const Epilogue
+    = R"(
+Exit status:
+  0  every receiver took the message; for a question, a person answered Yes
+  1  a receiver did not take it, or the question's answer could not be read;
+     standard error says which and why
+  2  the command line or an address was wrong, and nothing was sent
+  3  a person answered the question No
+  4  nobody answered the question within the wait; it stays on the screen
+
+Examples:
+  quillora-send -a 192.168.1.20 -t 10 "The washing machine has finished"
+
+)"
+#ifdef Q_OS_WIN
+      R"(  echo Disk C: is nearly full | quillora-send --type warning -a tv-living -c Disk
+)"
+#else
+      R"(  df -h / | tail -1 | quillora-send --type warning -a tv-living -a tv-kitchen -c Disk
+)"
+#endif
+      R"(
+  quillora-send --type question -a 192.168.1.20 -t 30 "Switch the NAS off?" && nas-off
+)";
+
+// The options, as --help lists them.
+struct Options
+{
+    QCommandLineOption address{QStringLiteral("a")};
+    QCommandLineOption timeout{QStringLiteral("t")};
+    QCommandLineOption caption{QStringLiteral("c")};
+    QCommandLineOption type{QStringLiteral("type")};
+    QCommandLineOption maxTime{QStringLiteral("max-time")};
+    QCommandLineOption fingerprint{QStringLiteral("fingerprint")};
+    QCommandLineOption verbose{QStringLiteral("verbose")};
+    QCommandLineOption settings{QStringLiteral("settings")};
+    QCommandLineOption find{QStringLiteral("find")};
+    QCommandLineOption help{QStringLiteral("help")};
+    QCommandLineOption version{QStringLiteral("version")};
+};
+
+Options addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Puts a message on the TV through the receiver, as Quillora's Send button does.\n"
+        "With no BODY, or the single word -, the body is read from standard input."));
+    const QCommandLineOption address(
+        {QStringLiteral("a"), QStringLiteral("address")},
+        QStringLiteral("Receiver address, as in the window: [https://][user:password@]host[:port]. "
+                       "Give it again for more receivers."),
+        QStringLiteral("address"));
+    const QCommandLineOption timeout(
+        {QStringLiteral("t"), QStringLiteral("timeout")},
+        QStringLiteral("Timeout sent with the message; for a question, the seconds to wait for "
+                       "the answer (default: the settings file's, else 60)."),
+        QStringLiteral("timeout"));
+    const QCommandLineOption caption({QStringLiteral("c"), QStringLiteral("caption")},
+                                     QStringLiteral("Caption (default \"Quillora\")."),
+                                     QStringLiteral("caption"),
+                                     QStringLiteral("Quillora"));
+    const QCommandLineOption type(
+        QStringLiteral("type"),
+        QStringLiteral("Box shown by receivers of the second generation: info, warning, error "
+                       "(default info), or question: Yes and No, with the answer as the exit "
+                       "status. The first generation shows every message alike and can't ask."),
+        QStringLiteral("type"),
+        QStringLiteral("info"));
+    const QCommandLineOption maxTime(
+        QStringLiteral("max-time"),
+        QStringLiteral("Seconds to wait for each receiver's answer (default 60)."),
+        QStringLiteral("seconds"),
+        QStringLiteral("60"));
+    const QCommandLineOption fingerprint(
+        QStringLiteral("fingerprint"),
+        QStringLiteral("Trust an HTTPS receiver's certificate with this SHA-256 fingerprint, for "
+                       "this run. Give it again for more receivers."),
+        QStringLiteral("sha256"));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral(
+            "Show on standard error what is said to each receiver and what it answers."));
+    const QCommandLineOption settings(
+        QStringLiteral("settings"),
+        QStringLiteral(
+            "Settings file to take the address, timeout and trusted certificates from "
+            "(default: Tavrel.INI next to the program, or in the user's settings folder when "
+            "the program's folder can't be written)."),
+        QStringLiteral("file"));
+    const QCommandLineOption find(
+        QStringLiteral("find"),
+        QStringLiteral("Send nothing: list the receivers on the local network, one per line: name, "
+                       "address to type and what answers there. Takes up to 3 seconds."));
+    parser.addOptions(
+        {address, timeout, caption, type, maxTime, fingerprint, verbose, settings, find});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("BODY"),
+                                 QStringLiteral("Words of the message, joined by spaces."),
+                                 QStringLiteral("[BODY...]"));
+    return {address, timeout, caption, type, maxTime, fingerprint, verbose, settings, find, help,
+            version};
+}
+
+} // namespace
+
+namespace {
+
+// How long to wait for a person's answer: whole seconds from 1 to a day.
+std::optional<int> waitSeconds(const QString &text)
+{
+    bool isNumber = false;
+    const int seconds = text.trimmed().toInt(&isNumber);
+    if (!isNumber || seconds < 1 || seconds > 24 * 3600)
+        return std::nullopt;
+    return seconds;
+}
+
+// The options of a send, checked one by one in the order a user reads them.
+Job sendJob(const QCommandLineParser &parser, const Options &options)
+{
+    SendJob job;
+    static const QStringList types = {QStringLiteral("question"),
+                                      QStringLiteral("info"),
+                                      QStringLiteral("warning"),
+                                      QStringLiteral("error")};
+    const qsizetype type = types.indexOf(parser.value(options.type));
+    if (type < 0)
+        return UsageError{
+            QStringLiteral("unknown message type \"%1\": use info, warning, error or question")
+                .arg(parser.value(options.type))};
+    if (type > 0)
+        job.box = static_cast<BoxType>(type);
+    bool isNumber = false;
+    const double seconds = parser.value(options.maxTime).toDouble(&isNumber);
+    // Whole milliseconds: anything less would be no time at all.
+    job.maxTime = std::chrono::milliseconds(isNumber ? qRound64(seconds * 1000) : 0);
+    if (!isNumber || job.maxTime.count() < 1 || seconds > 24 * 3600)
+        return UsageError{QStringLiteral("--max-time wants a number of seconds from 0.001 to 86400")};
+    for (const QString &typed : parser.values(options.fingerprint)) {
+        const std::optional<QByteArray> sha256 = ParseFingerprint(typed);
+        if (!sha256)
+            return UsageError{QStringLiteral("--fingerprint wants a SHA-256 fingerprint: 32 "
+                                             "bytes in hex, as AB:CD:… or abcd…, not \"%1\"")
+                                  .arg(typed)};
+        job.fingerprints += *sha256;
+    }
+    job.addresses = parser.values(options.address);
+    if (parser.isSet(options.timeout))
+        job.timeout = parser.value(options.timeout);
+    job.caption = parser.value(options.caption);
+    job.verbose = parser.isSet(options.verbose);
+    if (parser.isSet(options.settings))
+        job.settings = parser.value(options.settings);
+    job.words = parser.positionalArguments();
+    return job;
+}
+
+} // namespace
+
+Job Read(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options options = addOptions(parser);
+    if (!parser.parse(arguments))
+        return UsageError{parser.errorText()};
+    // Options that only inform answer and end the program before anything is read or sent.
+    if (parser.isSet(options.help))
+        return PrintJob{parser.helpText() + QString::fromUtf8(Epilogue), false};
+    if (parser.isSet(QStringLiteral("help-all")) || parser.isSet(options.version))
+        return PrintJob{{}, true};
+    if (parser.isSet(options.find)) {
+        if (!parser.positionalArguments().isEmpty() || parser.isSet(options.address)
+            || parser.isSet(options.type) || parser.isSet(options.timeout))
+            return UsageError{QStringLiteral("--find sends nothing: give it no message, address, "
+                                             "type or timeout")};
+        return FindJob{parser.isSet(options.verbose)};
+    }
+    return sendJob(parser, options);
+}
+
+void PrintByQt(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(arguments);
+}
+
+std::variant<QList<Message>, UsageError>
+Messages(const SendJob &job, const QString &storedAddress, const QString &storedTimeout)
+{
+    Message message;
+    message.caption = job.caption;
+    const QString timeout = job.timeout.value_or(storedTimeout);
+    if (job.isQuestion()) {
+        const QString typed = timeout.isEmpty() ? QStringLiteral("60") : timeout;
+        const std::optional<int> wait = waitSeconds(typed);
+        if (!wait)
+            return UsageError{QStringLiteral("the time to wait for an answer must be whole "
+                                             "seconds from 1 to 86400, not \"%1\"")
+                                  .arg(typed)};
+        message.kind = Question{std::chrono::seconds(*wait)};
+    } else {
+        message.kind = Notice{*job.box, timeout};
+    }
+    QList<Message> messages;
+    QStringList typed; // each address once
+    for (const QString &address : job.addresses.isEmpty() ? QStringList{storedAddress}
+                                                          : job.addresses) {
+        if (address.trimmed().isEmpty() || typed.contains(address.trimmed()))
+            continue;
+        // An address that can't be used is a typo, not a receiver that is switched off.
+        auto parsed = ParseReceiverAddress(address);
+        if (const QString *invalid = std::get_if<QString>(&parsed))
+            return UsageError{*invalid};
+        typed += address.trimmed();
+        message.address = std::get<ReceiverAddress>(std::move(parsed));
+        messages += message;
+    }
+    if (messages.isEmpty())
+        return UsageError{QStringLiteral(
+            "no receiver address: give one with --address or keep it in the settings file")};
+    if (job.isQuestion() && messages.size() > 1)
+        return UsageError{QStringLiteral("a question goes to one receiver only")};
+    return messages;
+}
+
+// What each way a send fails means for a script.
+ExitStatus StatusOf(const SendOutcome &outcome)
+{
+    using Kind = SendFailure::Kind;
+    static constexpr std::pair<Kind, ExitStatus> ByKind[] = {
+        {Kind::NoAnswer, NotDelivered},
+        {Kind::RefusedConnection, NotDelivered},
+        {Kind::NameUnknown, NotDelivered},
+        {Kind::LoginWanted, NotDelivered},
+        {Kind::LoginRefused, NotDelivered},
+        {Kind::TimedOut, NotDelivered},
+        {Kind::HttpError, NotDelivered},
+        {Kind::RefusedByReceiver, NotDelivered},
+        {Kind::CantAsk, NotDelivered},
+        {Kind::NotUnderstood, NotDelivered},
+        {Kind::AddressUnusable, Usage},
+        {Kind::CertificateUntrusted, NotDelivered},
+        {Kind::CertificateChanged, NotDelivered},
+        {Kind::TlsFailed, NotDelivered},
+    };
+    if (outcome.failure) {
+        const auto *found = std::find_if(std::begin(ByKind), std::end(ByKind), [&](const auto &row) {
+            return row.first == outcome.failure->kind;
+        });
+        return found != std::end(ByKind) ? found->second : NotDelivered;
+    }
+    if (outcome.answer == SendOutcome::Answer::No)
+        return AnsweredNo;
+    if (outcome.answer == SendOutcome::Answer::NotInTime)
+        return NotAnswered;
+    return Success;
+}
+
+} // namespace CommandLine
