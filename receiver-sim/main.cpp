@@ -57,12 +57,23 @@ loadTls(ReceiverSim &receiver, const QString &certificatePath, const QString &ke
     return keyPath + QStringLiteral(": not an unencrypted PEM key (RSA or EC)");
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The options, as --help lists them.
+struct Options
 {
-    QCoreApplication application(argc, argv);
-    QCommandLineParser parser;
+    QCommandLineOption firmware{QStringLiteral("firmware")};
+    QCommandLineOption user{QStringLiteral("user")};
+    QCommandLineOption password{QStringLiteral("password")};
+    QCommandLineOption maxLine{QStringLiteral("max-line")};
+    QCommandLineOption tlsCertificate{QStringLiteral("tls-certificate")};
+    QCommandLineOption tlsKey{QStringLiteral("tls-key")};
+    QCommandLineOption announce{QStringLiteral("announce")};
+    QCommandLineOption answer{QStringLiteral("answer")};
+    QCommandLineOption answerAfter{QStringLiteral("answer-after")};
+    QCommandLineOption language{QStringLiteral("language")};
+};
+
+Options addOptions(QCommandLineParser &parser)
+{
     parser.setApplicationDescription(
         QStringLiteral("Answers Quillora's messages like a receiver."));
     parser.addHelpOption();
@@ -115,6 +126,16 @@ int main(int argc, char *argv[])
             .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
         QStringLiteral("code"),
         QStringLiteral("en"));
+    const Options options{firmware,
+                          user,
+                          password,
+                          maxLine,
+                          tlsCertificate,
+                          tlsKey,
+                          announce,
+                          answer,
+                          answerAfter,
+                          language};
     parser.addOptions({firmware,
                        user,
                        password,
@@ -125,91 +146,53 @@ int main(int argc, char *argv[])
                        answer,
                        answerAfter,
                        language});
-    parser.process(application);
+    return options;
+}
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+// Sets the receiver up as the options say; why it can't be, or empty.
+QString configure(ReceiverSim &receiver,
+                  const QCommandLineParser &parser,
+                  const Options &options,
+                  const QString &kind)
+{
     bool isNumber = false;
-    const quint16 port = parser.positionalArguments().value(0).toUShort(&isNumber);
-    if (!isNumber || port == 0) {
-        err << "Give the port to listen on, e.g.: quillora-receiver-sim 8080" << Qt::endl;
-        return 2;
-    }
-    const QString kind = parser.value(firmware).toLower();
-    if (!firmwares.contains(kind)) {
-        err << "Unknown firmware \"" << parser.value(firmware)
-            << "\": give first, openwebif or maker." << Qt::endl;
-        return 2;
-    }
-    ReceiverSim receiver(firmwares.value(kind));
-    const bool login = parser.isSet(user) || parser.isSet(password);
-    if (login)
-        receiver.requireLogin(parser.value(user), parser.value(password));
-    if (parser.isSet(maxLine)) {
-        const qsizetype bytes = parser.value(maxLine).toLongLong(&isNumber);
-        if (!isNumber || bytes < 0) {
-            err << "--max-line wants a number of bytes (0 for no limit)." << Qt::endl;
-            return 2;
-        }
+    if (parser.isSet(options.user) || parser.isSet(options.password))
+        receiver.requireLogin(parser.value(options.user), parser.value(options.password));
+    if (parser.isSet(options.maxLine)) {
+        const qsizetype bytes = parser.value(options.maxLine).toLongLong(&isNumber);
+        if (!isNumber || bytes < 0)
+            return QStringLiteral("--max-line wants a number of bytes (0 for no limit).");
         receiver.setMaxLine(bytes);
     }
     static const QHash<QString, ReceiverSim::Reply> replies
         = {{QStringLiteral("yes"), ReceiverSim::Reply::Yes},
            {QStringLiteral("no"), ReceiverSim::Reply::No},
            {QStringLiteral("none"), ReceiverSim::Reply::None}};
-    const double after = parser.value(answerAfter).toDouble(&isNumber);
-    if (!replies.contains(parser.value(answer)) || !isNumber || after < 0) {
-        err << "--answer wants yes, no or none, and --answer-after a number of seconds."
-            << Qt::endl;
-        return 2;
-    }
-    receiver.scriptAnswer(replies.value(parser.value(answer)),
+    const double after = parser.value(options.answerAfter).toDouble(&isNumber);
+    if (!replies.contains(parser.value(options.answer)) || !isNumber || after < 0)
+        return QStringLiteral(
+            "--answer wants yes, no or none, and --answer-after a number of seconds.");
+    receiver.scriptAnswer(replies.value(parser.value(options.answer)),
                           std::chrono::milliseconds(qRound64(after * 1000)));
-    const std::optional<AnswerTexts> texts = AnswerTextsOf(parser.value(language));
-    if (!texts) {
-        err << "Unknown language \"" << parser.value(language) << "\": give one of "
-            << AnswerTextLanguages().join(QStringLiteral(", ")) << "." << Qt::endl;
-        return 2;
-    }
+    const std::optional<AnswerTexts> texts = AnswerTextsOf(parser.value(options.language));
+    if (!texts)
+        return QStringLiteral("Unknown language \"%1\": give one of %2.")
+            .arg(parser.value(options.language), AnswerTextLanguages().join(QStringLiteral(", ")));
     if (kind == QLatin1String("openwebif"))
         receiver.setAnswerTexts(texts->yes, texts->no, texts->noneYet);
-    const bool tls = parser.isSet(tlsCertificate) || parser.isSet(tlsKey);
-    if (tls && (!parser.isSet(tlsCertificate) || !parser.isSet(tlsKey))) {
-        err << "HTTPS needs both --tls-certificate and --tls-key." << Qt::endl;
-        return 2;
-    }
-    if (tls) {
+    const bool tls = parser.isSet(options.tlsCertificate) || parser.isSet(options.tlsKey);
+    if (tls && (!parser.isSet(options.tlsCertificate) || !parser.isSet(options.tlsKey)))
+        return QStringLiteral("HTTPS needs both --tls-certificate and --tls-key.");
+    if (tls)
         if (const auto why
-            = loadTls(receiver, parser.value(tlsCertificate), parser.value(tlsKey))) {
-            err << "Cannot serve HTTPS: " << *why << Qt::endl;
-            return 2;
-        }
-    }
-    if (!receiver.listen(QHostAddress::LocalHost, port)) {
-        err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
-        return 1;
-    }
+            = loadTls(receiver, parser.value(options.tlsCertificate), parser.value(options.tlsKey)))
+            return QStringLiteral("Cannot serve HTTPS: ") + *why;
+    return {};
+}
 
-    if (parser.isSet(announce)) {
-        if (kind == QLatin1String("first")) {
-            err << "A first-generation receiver doesn't announce itself: give --firmware "
-                   "openwebif or maker with --announce."
-                << Qt::endl;
-            return 2;
-        }
-        auto *announcer
-            = new Announcer(parser.value(announce),
-                            kind == QLatin1String("openwebif") ? Announcer::Interface::OpenWebif
-                                                               : Announcer::Interface::Maker,
-                            tls,
-                            port,
-                            &receiver);
-        if (const QString why = announcer->start(); !why.isEmpty()) {
-            err << "Cannot announce the receiver: " << why << Qt::endl;
-            return 1;
-        }
-        out << "Announced as \"" << parser.value(announce) << "\" by multicast DNS" << Qt::endl;
-    }
+// Prints each message, box and answer as the TV would show it.
+void printWhatIsShown(ReceiverSim &receiver, QTextStream &out)
+{
     QObject::connect(&receiver,
                      &ReceiverSim::messageReceived,
                      &receiver,
@@ -238,6 +221,64 @@ int main(int argc, char *argv[])
                      [&out](const QString &reply, const QString &how) {
                          out << "answer:  " << reply << " (" << how << ")\n" << Qt::endl;
                      });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    const Options options = addOptions(parser);
+    parser.process(application);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    bool isNumber = false;
+    const quint16 port = parser.positionalArguments().value(0).toUShort(&isNumber);
+    if (!isNumber || port == 0) {
+        err << "Give the port to listen on, e.g.: quillora-receiver-sim 8080" << Qt::endl;
+        return 2;
+    }
+    const QString kind = parser.value(options.firmware).toLower();
+    if (!firmwares.contains(kind)) {
+        err << "Unknown firmware \"" << parser.value(options.firmware)
+            << "\": give first, openwebif or maker." << Qt::endl;
+        return 2;
+    }
+    ReceiverSim receiver(firmwares.value(kind));
+    if (const QString why = configure(receiver, parser, options, kind); !why.isEmpty()) {
+        err << why << Qt::endl;
+        return 2;
+    }
+    const bool tls = parser.isSet(options.tlsCertificate);
+    if (!receiver.listen(QHostAddress::LocalHost, port)) {
+        err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
+        return 1;
+    }
+    if (parser.isSet(options.announce)) {
+        if (kind == QLatin1String("first")) {
+            err << "A first-generation receiver doesn't announce itself: give --firmware "
+                   "openwebif or maker with --announce."
+                << Qt::endl;
+            return 2;
+        }
+        auto *announcer
+            = new Announcer(parser.value(options.announce),
+                            kind == QLatin1String("openwebif") ? Announcer::Interface::OpenWebif
+                                                               : Announcer::Interface::Maker,
+                            tls,
+                            port,
+                            &receiver);
+        if (const QString why = announcer->start(); !why.isEmpty()) {
+            err << "Cannot announce the receiver: " << why << Qt::endl;
+            return 1;
+        }
+        out << "Announced as \"" << parser.value(options.announce) << "\" by multicast DNS"
+            << Qt::endl;
+    }
+    printWhatIsShown(receiver, out);
+    const bool login = parser.isSet(options.user) || parser.isSet(options.password);
     out << "Receiver listening on " << (tls ? "https://" : "") << "127.0.0.1:" << port
         << ", playing " << descriptions.value(kind)
         << (login ? ", login required" : ", no login required") << Qt::endl;

@@ -1,6 +1,7 @@
 #include "Announcer.h"
 #include "AnswerMeaning.h"
 #include "AnswerTexts.h"
+#include "DialogueRules.h"
 #include "DnsMessage.h"
 #include "FakeReceiver.h"
 #include "HttpAnswerParser.h"
@@ -310,8 +311,7 @@ private slots:
         QFETCH(QByteArray, target);
         FakeReceiver receiver;
         Inet inet(10s);
-        QCOMPARE(send(inet, Typed{receiver.address(), fields[0], fields[1], fields[2]}),
-                 QString());
+        QCOMPARE(send(inet, Typed{receiver.address(), fields[0], fields[1], fields[2]}), QString());
         QCOMPARE(requestLines(receiver), QList<QByteArray>{"GET " + target});
         QCOMPARE(ReceiverSim::header(receiver.requests().first(), "Host"), receiver.address());
     }
@@ -322,8 +322,7 @@ private slots:
         QSignalSpy received(&receiver, &ReceiverSim::messageReceived);
         Inet inet(10s);
         const QString caption = QString::fromUtf8("Grüße, 100% + mehr #1");
-        QCOMPARE(send(inet, Typed{receiver.address(), "7", caption, "Tea & cake, R&B"}),
-                 QString());
+        QCOMPARE(send(inet, Typed{receiver.address(), "7", caption, "Tea & cake, R&B"}), QString());
         QCOMPARE(received.size(), 1);
         QCOMPARE(received.first(), (QVariantList{"7", caption, "Tea & cake, R&B"}));
     }
@@ -878,8 +877,7 @@ private slots:
         QStringList trace;
         inet.setTrace([&trace](const QString &line) { trace += line; });
 
-        const SendOutcome ended
-            = sendFor(inet, Typed{"https://root:s3cr3t@" + key, "5", "c", "b"});
+        const SendOutcome ended = sendFor(inet, Typed{"https://root:s3cr3t@" + key, "5", "c", "b"});
         if (outcome == "delivered") {
             QCOMPARE(ended.reason, QString());
             QVERIFY(!receiver.requests().isEmpty());
@@ -1075,10 +1073,9 @@ private slots:
             receiver.requireLogin("root", "pw");
         QSignalSpy shown(&receiver, &ReceiverSim::boxShown);
         Inet inet(10s);
-        QCOMPARE(
-            send(inet,
-                 Typed{login + receiver.address(), "5", captionAndBody[0], captionAndBody[1]}),
-            failure);
+        QCOMPARE(send(inet,
+                      Typed{login + receiver.address(), "5", captionAndBody[0], captionAndBody[1]}),
+                 failure);
         QCOMPARE(requestLines(receiver), requests);
         const QByteArray last = receiver.requests().last();
         QCOMPARE(last.mid(last.indexOf("\r\n\r\n") + 4), form);
@@ -1620,6 +1617,295 @@ private slots:
                     + (QByteArray(limit).contains("once") ? ", the others wait their turn" : "")),
                 limit);
         QVERIFY(trace.size() < 2000);
+    }
+
+    // What the dialogue does next, from what it knows and what the receiver answered: with no
+    // socket, every way a step can end.
+    void dialogueRules_data()
+    {
+        using Step = DialogueRules::Step;
+        QTest::addColumn<QString>("message"); // notice, long notice, question; "login" with one
+        QTest::addColumn<QString>("known");   // remembered, renewed: the state before
+        QTest::addColumn<Step>("step");
+        QTest::addColumn<QString>("answer"); // status|reason|body, or a failure: refused, dropped
+        QTest::addColumn<int>("waitLeft");   // milliseconds of a question's wait still to go
+        QTest::addColumn<QString>("next");
+        const QByteArray ok = "<e2simplexmlresult><e2state>True</e2state></e2simplexmlresult>";
+        const auto state = [](const char *state, const char *text) {
+            return QStringLiteral("200|OK|<e2simplexmlresult><e2state>%1</e2state><e2statetext>%2"
+                                  "</e2statetext></e2simplexmlresult>")
+                .arg(state, text);
+        };
+        const auto row = [](const char *name,
+                            const char *message,
+                            const char *known,
+                            Step step,
+                            const QString &answer,
+                            int waitLeft,
+                            const char *next) {
+            QTest::newRow(name) << message << known << step << answer << waitLeft << next;
+        };
+        row("first generation took it",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|+ok",
+            0,
+            "finish delivered");
+        row("first generation call missing",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "404|Not Found|",
+            0,
+            "send Session");
+        row("first generation refused",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|E: busy\n",
+            0,
+            "finish: E: busy");
+        row("first generation HTTP error",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "500|Internal Server Error|",
+            0,
+            "finish: the receiver answered HTTP 500 Internal Server Error");
+        row("long request refused",
+            "long notice",
+            "",
+            Step::FirstGeneration,
+            "414|URI Too Long|",
+            0,
+            "send Session");
+        row("long request dropped",
+            "long notice",
+            "",
+            Step::FirstGeneration,
+            "dropped",
+            0,
+            "send Session");
+        row("short request dropped",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "dropped",
+            0,
+            "finish: the receiver closed the connection without answering");
+        row("nothing answers",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on");
+        row("session handed out",
+            "notice",
+            "",
+            Step::Session,
+            "200|OK|<e2sessionid>s1</e2sessionid>",
+            0,
+            "send Message session s1");
+        row("question: earlier answer first",
+            "question",
+            "",
+            Step::Session,
+            "404|Not Found|",
+            0,
+            "send EarlierAnswer");
+        row("question: no answers kept",
+            "question",
+            "",
+            Step::EarlierAnswer,
+            "404|Not Found|",
+            0,
+            "finish: this receiver can't ask questions");
+        row("message taken",
+            "notice",
+            "",
+            Step::Message,
+            "200|OK|" + QString::fromUtf8(ok),
+            0,
+            "finish delivered remember");
+        row("message refused",
+            "notice",
+            "",
+            Step::Message,
+            state("False", "busy"),
+            0,
+            "finish: busy remember");
+        row("not the receiver it was",
+            "notice",
+            "remembered",
+            Step::Message,
+            "404|Not Found|",
+            0,
+            "send FirstGeneration forget");
+        row("session expired",
+            "notice",
+            "",
+            Step::Message,
+            "412|Precondition Failed|",
+            0,
+            "send Session");
+        row("session expired again",
+            "notice",
+            "renewed",
+            Step::Message,
+            "412|Precondition Failed|",
+            0,
+            "finish: the receiver answered HTTP 412 Precondition Failed");
+        row("answer not XML",
+            "notice",
+            "",
+            Step::Message,
+            "200|OK|<e2state>",
+            0,
+            "finish: the receiver's answer to the message is not understood");
+        row("question shown",
+            "question",
+            "",
+            Step::Message,
+            "200|OK|" + QString::fromUtf8(ok),
+            0,
+            "after 1000 Answer remember");
+        row("answered yes",
+            "question",
+            "",
+            Step::Answer,
+            state("True", "Answer is YES!"),
+            5000,
+            "finish yes");
+        row("answered no in German",
+            "question",
+            "",
+            Step::Answer,
+            state("True", "Antwort lautet NEIN!"),
+            5000,
+            "finish no");
+        row("nobody yet",
+            "question",
+            "",
+            Step::Answer,
+            state("False", "No answer in time"),
+            5000,
+            "after 1000 Answer");
+        row("nobody yet, wait nearly over",
+            "question",
+            "",
+            Step::Answer,
+            state("False", "No answer in time"),
+            400,
+            "after 400 Answer");
+        row("nobody in time",
+            "question",
+            "",
+            Step::Answer,
+            state("False", "No answer in time"),
+            0,
+            "finish not in time");
+        row("yes that says nobody answered",
+            "question",
+            "",
+            Step::Answer,
+            state("False", "Answer is YES!"),
+            5000,
+            "finish: the receiver's answer to the question is not understood: \"Answer is YES!\"");
+        row("session expired while waiting",
+            "question",
+            "session",
+            Step::Answer,
+            "412|Precondition Failed|",
+            5000,
+            "send Session");
+        row("answer request refused",
+            "question",
+            "",
+            Step::Answer,
+            "500|Internal Server Error|",
+            5000,
+            "finish: the receiver answered HTTP 500 Internal Server Error when asked for the "
+            "answer");
+        row("login wanted",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "401|Unauthorized|",
+            0,
+            "finish: the receiver wants a login, so type the address as user:password@tv");
+        row("login refused",
+            "notice login",
+            "",
+            Step::Message,
+            "401|Unauthorized|",
+            0,
+            "finish: the receiver refused the login");
+    }
+
+    void dialogueRules()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, known);
+        QFETCH(DialogueRules::Step, step);
+        QFETCH(QString, answer);
+        QFETCH(int, waitLeft);
+        QFETCH(QString, next);
+        const QString body = message.contains("long") ? QString(20000, 'x') : "b";
+        const Typed typed{message.contains("login") ? "root:pw@tv" : "tv",
+                          "5",
+                          "c",
+                          body,
+                          message.contains("question") ? std::optional(5s) : std::nullopt};
+        DialogueRules::State state;
+        state.remembered = known == "remembered";
+        state.sessionRenewed = known == "renewed";
+        state.session = known == "session" ? "s0" : "";
+        HttpOutcome outcome;
+        outcome.connected = answer != "refused";
+        if (answer == "refused")
+            outcome.failure = HttpFailure{HttpFailure::Kind::Refused, {}, {}};
+        else if (answer == "dropped")
+            outcome.failure = HttpFailure{
+                HttpFailure::Kind::Answer, {}, {HttpRefusal::Kind::ClosedUnanswered, 0}};
+        else
+            outcome.answer = {answer.section('|', 0, 1).toUtf8(),
+                              answer.section('|', 0, 0).toInt(),
+                              answer.section('|', 1, 1).toUtf8(),
+                              answer.section('|', 2).toUtf8()};
+        outcome.unanswered = answer == "dropped";
+        const DialogueRules::Next decided
+            = DialogueRules::Decide(std::get<Message>(read(typed)),
+                                    state,
+                                    step,
+                                    outcome,
+                                    std::chrono::milliseconds(waitLeft));
+        static const QStringList steps{
+            "FirstGeneration", "Session", "EarlierAnswer", "Message", "Answer"};
+        QString said;
+        using Action = DialogueRules::Next::Action;
+        if (decided.action == Action::Send)
+            said = "send " + steps[int(decided.step)];
+        else if (decided.action == Action::SendAfter)
+            said = QStringLiteral("after %1 %2")
+                       .arg(decided.after.count())
+                       .arg(steps[int(decided.step)]);
+        else if (decided.outcome.failure)
+            said = "finish: " + decided.outcome.reason;
+        else if (decided.outcome.answer)
+            said = QStringList{
+                "finish yes", "finish no", "finish not in time"}[int(*decided.outcome.answer)];
+        else
+            said = "finish delivered";
+        if (!state.session.isEmpty() && state.session != "s0")
+            said += " session " + state.session;
+        if (decided.remember)
+            said += " remember";
+        if (decided.forget)
+            said += " forget";
+        QCOMPARE(said, next);
     }
 
     // Every text of every language means one thing only, and each is recognised as what its

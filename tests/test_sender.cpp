@@ -1,4 +1,5 @@
 #include "AnswerTexts.h"
+#include "CommandLine.h"
 #include "Placeholders.h"
 #include "ReceiverSim.h"
 #include "TlsFront.h"
@@ -37,6 +38,108 @@ class TestSender : public QObject
     }
 
 private slots:
+    // What a command line asks for, read in this process: the job, and the messages it makes
+    // with the settings file's address and timeout ("stored"); or what is wrong with it.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("stored"); // address|timeout
+        QTest::addColumn<QString>("job");
+        const auto row = [](const char *name,
+                            const QStringList &arguments,
+                            const char *stored,
+                            const char *job) {
+            QTest::newRow(name) << arguments << stored << job;
+        };
+        row("words", {"Hello", "there"}, "tv|7", "notice 1 7 to tv: Hello there");
+        row("options over the file",
+            {"-a", "box:81", "-t", "3", "--type", "error", "Hi"},
+            "tv|7",
+            "notice 3 3 to box:81: Hi");
+        row("several receivers, each once",
+            {"-a", "a", "-a", " a ", "-a", "b", "Hi"},
+            "|",
+            "notice 1  to a, b: Hi");
+        row("question waits the file's timeout",
+            {"--type", "question", "Off?"},
+            "tv|30",
+            "question 30 s to tv: Off?");
+        row("question waits 60 by default",
+            {"--type", "question", "Off?"},
+            "tv|",
+            "question 60 s to tv: Off?");
+        row("standard input", {}, "tv|", "notice 1  to tv: <standard input>");
+        row("find", {"--find", "--verbose"}, "|", "find, verbose");
+        row("help", {"--help"}, "|", "print");
+        row("find with a message",
+            {"--find", "Hi"},
+            "|",
+            "usage: --find sends nothing: give it no message, address, type or timeout");
+        row("unknown type",
+            {"--type", "popup", "Hi"},
+            "tv|",
+            "usage: unknown message type \"popup\": use info, warning, error or question");
+        row("max-time",
+            {"--max-time", "0", "Hi"},
+            "tv|",
+            "usage: --max-time wants a number of seconds from 0.001 to 86400");
+        row("no address anywhere",
+            {"Hi"},
+            "|",
+            "usage: no receiver address: give one with --address or keep it in the settings file");
+        row("address from the file unusable",
+            {"Hi"},
+            "http://tv|",
+            "usage: invalid receiver address: type it without http://");
+        row("question to two",
+            {"--type", "question", "-a", "a", "-a", "b", "Off?"},
+            "|",
+            "usage: a question goes to one receiver only");
+        row("question's wait not whole seconds",
+            {"--type", "question", "-t", "1.5", "Off?"},
+            "tv|",
+            "usage: the time to wait for an answer must be whole seconds from 1 to 86400, not "
+            "\"1.5\"");
+        row("unknown option", {"--loud", "Hi"}, "tv|", "usage: Unknown option 'loud'.");
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, stored);
+        QFETCH(QString, job);
+        using namespace CommandLine;
+        const Job read = Read(QStringList{"quillora-send"} + arguments);
+        QString said;
+        if (const auto *wrong = std::get_if<UsageError>(&read))
+            said = "usage: " + wrong->problem;
+        else if (const auto *find = std::get_if<FindJob>(&read))
+            said = find->verbose ? "find, verbose" : "find";
+        else if (std::holds_alternative<PrintJob>(read))
+            said = "print";
+        else {
+            const SendJob &send = std::get<SendJob>(read);
+            const auto messages = Messages(send, stored.section('|', 0, 0), stored.section('|', 1));
+            if (const auto *wrong = std::get_if<UsageError>(&messages)) {
+                said = "usage: " + wrong->problem;
+            } else {
+                QStringList to;
+                for (const Message &message : std::get<QList<Message>>(messages))
+                    to += message.address.shown();
+                const Message &first = std::get<QList<Message>>(messages).first();
+                if (const auto *notice = std::get_if<Notice>(&first.kind))
+                    said
+                        = QStringLiteral("notice %1 %2").arg(int(notice->box)).arg(notice->timeout);
+                else
+                    said = QStringLiteral("question %1 s")
+                               .arg(std::get<Question>(first.kind).wait.count());
+                said += " to " + to.join(", ") + ": "
+                        + (send.words.isEmpty() ? "<standard input>" : send.words.join(' '));
+            }
+        }
+        QCOMPARE(said, job);
+    }
+
     void sends_data()
     {
         QTest::addColumn<QStringList>("arguments"); // ADDR: the receiver, INI: a settings file
@@ -280,14 +383,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("Tavrel.INI");
         const auto fill = [&](QString text) {
-            return Filled(
-                text,
-                {{"INI", QDir::toNativeSeparators(path)},
-                 {"ADDR", "127.0.0.1:" + QString::number(plain.serverPort())},
-                 {"SECURE", "127.0.0.1:" + QString::number(front.port())},
-                 {"OTHER", FormatFingerprint(other.digest(QCryptographicHash::Sha256))},
-                 {"FP", FormatFingerprint(fingerprint)},
-                 {"fp", QString::fromLatin1(fingerprint.toHex())}});
+            return Filled(text,
+                          {{"INI", QDir::toNativeSeparators(path)},
+                           {"ADDR", "127.0.0.1:" + QString::number(plain.serverPort())},
+                           {"SECURE", "127.0.0.1:" + QString::number(front.port())},
+                           {"OTHER", FormatFingerprint(other.digest(QCryptographicHash::Sha256))},
+                           {"FP", FormatFingerprint(fingerprint)},
+                           {"fp", QString::fromLatin1(fingerprint.toHex())}});
         };
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -439,8 +541,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QProcess sender;
-        sender.start(QUILLORA_SEND,
-                     Filled(arguments, {{"ADDR", address}, {"INI", ini}}));
+        sender.start(QUILLORA_SEND, Filled(arguments, {{"ADDR", address}, {"INI", ini}}));
         QVERIFY(sender.waitForStarted());
         sender.closeWriteChannel();
         QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);

@@ -128,6 +128,30 @@ Form1::Form1(const SettingsPlace &settings,
     setColour(this, QPalette::Window, Blue);
     setAutoFillBackground(true);
 
+    createFields();
+    createPicture();
+    Inet1 = new InetOnDemand(transferLibrary.isEmpty() ? InetOnDemand::libraryBesideProgram()
+                                                       : transferLibrary,
+                             transferTimeout,
+                             this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+
+    connectControls();
+    setTabOrder(Text1, Command10);
+    setTabOrder(Command10, Text2);
+    setTabOrder(Text2, Text3);
+    setTabOrder(Text3, Text4);
+    setTabOrder(Text4, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Text5);
+    setTabOrder(Text5, Command3);
+    setTabOrder(Command3, Text1);
+    Text1->setFocus();
+}
+
+// The labels, fields and buttons, where the form puts them.
+void Form1::createFields()
+{
     Label5 = new QLabel(this);
     Label5->setObjectName(QStringLiteral("Label5"));
     Label5->setFont(fontOf(QStringLiteral("MS Sans Serif"), 8.25));
@@ -161,7 +185,10 @@ Form1::Form1(const SettingsPlace &settings,
     Text5
         = field<QPlainTextEdit>(QStringLiteral("Text5"), twips(60, 2640, 4155, 3915), Label6, this);
     Text5->setTabChangesFocus(true);
+}
 
+void Form1::createPicture()
+{
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     // The format is known: guessing it would load every image plugin just to rule it out.
@@ -177,24 +204,11 @@ Form1::Form1(const SettingsPlace &settings,
         setWindowIcon(icon);
     });
     Image1->setGeometry(twips(1740, 240, 1950, 1305));
+}
 
-    Inet1 = new InetOnDemand(transferLibrary.isEmpty() ? InetOnDemand::libraryBesideProgram()
-                                                       : transferLibrary,
-                             transferTimeout,
-                             this);
-    Inet1->setObjectName(QStringLiteral("Inet1"));
-
-    setTabOrder(Text1, Command10);
-    setTabOrder(Command10, Text2);
-    setTabOrder(Text2, Text3);
-    setTabOrder(Text3, Text4);
-    setTabOrder(Text4, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Text5);
-    setTabOrder(Text5, Command3);
-    setTabOrder(Command3, Text1);
-    Text1->setFocus();
-
+// What each control does, and what the window shows while a message is under way.
+void Form1::connectControls()
+{
     // Trust kept in the settings file is read at every connection, so a copy of the file
     // carries it; what could not be kept there counts until the window closes.
     Inet1->setCertificateTrust({[this](const QString &receiver) {

@@ -33,6 +33,9 @@ public:
     void StartUp();
 
 private:
+    void createFields();
+    void createPicture();
+    void connectControls();
     void SaveSettings();
     void LoadSettings();
     void setBusy(bool busy);

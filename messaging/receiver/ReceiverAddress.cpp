@@ -13,7 +13,7 @@ namespace {
 
 QString tr(const char *text)
 {
-    return QCoreApplication::translate("Inet", text);
+    return QCoreApplication::translate("ReceiverAddress", text);
 }
 
 QString invalidAddress(const QString &why)
