@@ -21,9 +21,12 @@ public:
     // The address as typed, read into its parts, or why no message can go there.
     virtual std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed) = 0;
 
-    // done comes from the event loop. Destroying the transfer abandons what is under way, and
-    // done is not called.
-    virtual void Send(const Message &message, Done done) = 0;
+    // done comes from the event loop, and is skipped if context is gone by then. Destroying the
+    // transfer abandons what is under way, and done is not called.
+    virtual void Send(const Message &message, QObject *context, Done done) = 0;
+
+    // Told how many sends are under way, whenever that changes.
+    virtual void onPendingCountChanged(std::function<void(int count)> changed) = 0;
 
     // Which certificates the sends from now on take beyond those the system trusts.
     virtual void setCertificateTrust(const CertificateTrust &trust) = 0;

@@ -18,9 +18,14 @@ public:
         return ParseReceiverAddress(typed);
     }
 
-    void Send(const Message &message, Done done) override
+    void Send(const Message &message, QObject *context, Done done) override
     {
-        m_inet.Send(message, &m_inet, std::move(done));
+        m_inet.Send(message, context, std::move(done));
+    }
+
+    void onPendingCountChanged(std::function<void(int count)> changed) override
+    {
+        QObject::connect(&m_inet, &Inet::pendingCountChanged, &m_inet, std::move(changed));
     }
 
     void setCertificateTrust(const CertificateTrust &trust) override

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
-#include <QPointer>
 
 #ifdef QUILLORA_TRANSFER_LINKED
 // The transfer linked into the program.
@@ -49,6 +48,10 @@ QString InetOnDemand::load()
     m_transfer.reset(create(m_timeout.count()));
 #endif
     m_transfer->setCertificateTrust(m_trust);
+    m_transfer->onPendingCountChanged([this](int count) {
+        m_pending = count;
+        emit pendingCountChanged(count);
+    });
     return {};
 }
 
@@ -81,14 +84,5 @@ std::variant<ReceiverAddress, QString> InetOnDemand::ReadAddress(const QString &
 // The transfer is loaded: the address was read through it.
 void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)
 {
-    ++m_pending;
-    emit pendingCountChanged(m_pending);
-    m_transfer->Send(message,
-                     [this, context = QPointer<QObject>(context), done = std::move(done)](
-                         const SendOutcome &outcome) {
-                         --m_pending;
-                         emit pendingCountChanged(m_pending);
-                         if (context)
-                             done(outcome);
-                     });
+    m_transfer->Send(message, context, std::move(done));
 }

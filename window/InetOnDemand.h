@@ -58,5 +58,5 @@ private:
     CertificateTrust m_trust;
     QString m_findAt;
     std::unique_ptr<Transfer> m_transfer;
-    int m_pending = 0;
+    int m_pending = 0; // as the transfer tells it
 };
