@@ -147,6 +147,8 @@ QByteArray ReceiverSim::answer(const QByteArray &request)
     }
     if (path == "/web/about")
         return about();
+    if (path == "/web/powerstate")
+        return powerState(decodeQuery(query).value(QStringLiteral("newstate")));
     if (path == "/web/messageanswer") {
         if (method == "GET" && m_firmware == Firmware::Maker)
             return response(405, "Method Not Allowed", "", "Allow: POST\r\n");
@@ -254,8 +256,34 @@ QByteArray ReceiverSim::about() const
                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<e2abouts>\n<e2about>\n"
                     "<e2enigmaversion>2026-11-30</e2enigmaversion>\n<e2webifversion>"
                         + webInterface
-                        + "</e2webifversion>\n<e2model>simulator</e2model>\n</e2about>\n"
+                        + "</e2webifversion>\n<e2model>simulator</e2model>\n<e2lanmac>"
+                        + m_hardwareAddress.toLatin1()
+                        + "</e2lanmac>\n<e2lanip>127.0.0.1</e2lanip>\n</e2about>\n"
                           "</e2abouts>\n",
+                    "Content-Type: application/xhtml+xml\r\n");
+}
+
+void ReceiverSim::setStandby(bool standby, std::chrono::milliseconds wakeAfter)
+{
+    m_standby = standby;
+    m_wakeAfter = wakeAfter;
+}
+
+// Only 4 (wake up) and 5 (standby) change anything here; a receiver would also toggle (0), go to
+// deep standby (1) or restart (2, 3), which nothing here should ever ask for.
+QByteArray ReceiverSim::powerState(const QString &newState)
+{
+    m_powerRequests += newState;
+    if (newState == QLatin1String("4") && m_standby)
+        QTimer::singleShot(m_wakeAfter, this, [this] { m_standby = false; });
+    if (newState == QLatin1String("5"))
+        m_standby = true;
+    return response(200,
+                    "OK",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<e2powerstate>\n\t<e2instandby>\n"
+                    "\t\t"
+                        + QByteArray(m_standby ? "true" : "false")
+                        + "\t\n\t</e2instandby>\n</e2powerstate>\n",
                     "Content-Type: application/xhtml+xml\r\n");
 }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QStringList>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTcpServer>
@@ -52,6 +53,16 @@ public:
     // whoever asked; OpenWebif forgets it at the next question.
     void leaveAnswer(Reply reply);
 
+    // In standby the second generation goes on taking messages, on a dark screen, and wakes
+    // wakeAfter after it is told to (/web/powerstate?newstate=4).
+    void setStandby(bool standby, std::chrono::milliseconds wakeAfter = {});
+    bool inStandby() const { return m_standby; }
+    // The newstate of every /web/powerstate asked, empty for a question of the state alone.
+    const QStringList &powerRequests() const { return m_powerRequests; }
+
+    // What /web/about says the hardware address is.
+    void setHardwareAddress(const QString &address) { m_hardwareAddress = address; }
+
     // Session ids handed out so far stop being valid, as after the receiver's session expired.
     void expireSessions() { m_sessions.clear(); }
 
@@ -90,6 +101,7 @@ protected:
 private:
     QByteArray webMessage(const QByteArray &method, const QByteArray &query);
     QByteArray about() const;
+    QByteArray powerState(const QString &newState);
     QByteArray lastAnswer(const QByteArray &method, const QByteArray &form);
     void ask(const QString &timeout);
     void answerQuestion(int question, Reply reply, const QString &how);
@@ -111,4 +123,8 @@ private:
     int m_questions = 0;             // questions asked; the last one is on the screen
     bool m_questionOpen = false;
     QList<QByteArray> m_requests;
+    bool m_standby = false;
+    std::chrono::milliseconds m_wakeAfter{0};
+    QStringList m_powerRequests;
+    QString m_hardwareAddress = QStringLiteral("00:09:34:12:34:56");
 };

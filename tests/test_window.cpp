@@ -427,7 +427,8 @@ private slots:
         QTest::newRow("refused") << "127.0.0.1:1" << QByteArray()
                                  << "nothing answers at 127.0.0.1 on port 1, so check that the "
                                     "address is right and that the receiver's web interface is "
-                                    "switched on"
+                                    "switched on; the receiver may also be switched off or in "
+                                    "deep standby"
                                  << 0;
         QTest::newRow("no answer")
             << "" << QByteArray() << "no answer from the receiver within 0.3 seconds" << 1;

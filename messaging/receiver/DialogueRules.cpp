@@ -2,12 +2,14 @@
 #include "AnswerMeaning.h"
 #include "MessageUrl.h"
 #include "PlainText.h"
+#include "WakeOnLan.h"
 #include "WireUrl.h"
 #include "XmlAnswer.h"
 
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace DialogueRules {
 
@@ -74,11 +76,21 @@ std::optional<QHash<QString, QString>> elementsOf(const HttpAnswer &answer)
     return answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
 }
 
-Next firstGeneration(const Message &message, const State &state, const HttpAnswer &answer)
+// The step that shows something on a second-generation receiver, after its power state where
+// standby matters.
+Next showing(const Message &message, State &state, Step step)
+{
+    if (message.standby == InStandby::SendAnyway || state.powerAsked)
+        return Next::send(step);
+    state.afterPower = step;
+    return Next::send(Step::PowerState);
+}
+
+Next firstGeneration(const Message &message, State &state, const HttpAnswer &answer)
 {
     if (answer.status == 404 // no such call: a second-generation receiver
         || (refusesLongRequests(answer.status) && isLongRequest(message, state)))
-        return Next::send(Step::Session);
+        return showing(message, state, Step::Session);
     if (!isSuccess(answer))
         return httpError(answer);
     // A receiver that refuses a message still answers 200, with a text that starts "E:".
@@ -126,14 +138,9 @@ Next messageTaken(const Message &message, State &state, const HttpAnswer &answer
     Next next = !stateIsTrue(*elements)
                     ? fail(Kind::RefusedByReceiver,
                            {PlainText::from(elements->value(QStringLiteral("e2statetext")))})
-                : message.isQuestion() ? Next{Next::Action::SendAfter,
-                                              Step::Answer,
-                                              std::chrono::seconds(1),
-                                              {},
-                                              false,
-                                              false,
-                                              {}}
-                                       : finish({});
+                : message.isQuestion()          ? Next::sendAfter(Step::Answer, AskAgainAfter)
+                : message.learnHardwareAddress ? Next::send(Step::About)
+                                                : finish({});
     next.remember = true;
     next.said = {said};
     return next;
@@ -170,14 +177,78 @@ Next answerRead(State &state, const HttpAnswer &answer, std::chrono::millisecond
     else if (waitLeft <= std::chrono::milliseconds::zero())
         next.outcome.answer = SendOutcome::Answer::NotInTime;
     else
-        next = {Next::Action::SendAfter,
-                Step::Answer,
-                std::min(std::chrono::milliseconds(1000), waitLeft),
-                {},
-                false,
-                false,
-                {}};
+        next = Next::sendAfter(Step::Answer, std::min(AskAgainAfter, waitLeft));
     next.said = said;
+    return next;
+}
+
+// Whether the receiver is in standby: only "true" or "false" in its e2instandby counts.
+std::optional<bool> inStandby(const HttpAnswer &answer)
+{
+    const QString said = elementsOf(answer)
+                             .value_or(QHash<QString, QString>{})
+                             .value(QStringLiteral("e2instandby"));
+    if (said == QLatin1String("true") || said == QLatin1String("false"))
+        return said == QLatin1String("true");
+    return std::nullopt;
+}
+
+Next powerState(const Message &message, State &state, const HttpAnswer &answer)
+{
+    state.powerAsked = true;
+    const std::optional<bool> standby = inStandby(answer);
+    const bool query = std::holds_alternative<PowerQuery>(message.kind);
+    Next next;
+    if (query) {
+        next.outcome.power = !standby ? SendOutcome::Power::Unknown
+                             : *standby ? SendOutcome::Power::Standby
+                                        : SendOutcome::Power::On;
+    } else if (!standby || !*standby) {
+        next = Next::send(state.afterPower);
+    } else if (state.woken) { // on its way out of standby
+        next = Next::sendAfter(Step::PowerState, AskAgainAfter);
+    } else if (message.standby == InStandby::Wake) {
+        next = Next::send(Step::Wake);
+    } else if (message.standby == InStandby::Refuse) {
+        next = fail(Kind::InStandby);
+    } else {
+        next = Next::send(state.afterPower);
+    }
+    next.said = {!standby ? QStringLiteral("power state unknown")
+                 : *standby ? QStringLiteral("in standby")
+                            : QStringLiteral("switched on")};
+    return next;
+}
+
+Next woken(State &state, const HttpAnswer &answer)
+{
+    if (!isSuccess(answer))
+        return httpError(answer);
+    state.woken = true;
+    return Next::sendAfter(Step::PowerState, AskAgainAfter);
+}
+
+// What the receiver says its hardware address is; the message was taken whatever it says.
+Next hardwareAddress(const HttpAnswer &answer)
+{
+    Next next;
+    const QString said = elementsOf(answer)
+                             .value_or(QHash<QString, QString>{})
+                             .value(QStringLiteral("e2lanmac"));
+    if (const auto bytes = ParseHardwareAddress(said))
+        next.outcome.hardwareAddress = FormatHardwareAddress(*bytes);
+    return next;
+}
+
+// Nothing answered: a receiver in deep standby is woken by its hardware address, then asked
+// every 2 seconds until it answers.
+std::optional<Next> wakeFromDeepStandby(const Message &message, State &state, Step step)
+{
+    if (message.standby != InStandby::Wake || message.hardwareAddress.isEmpty())
+        return std::nullopt;
+    Next next = Next::sendAfter(step, AskBootingAfter);
+    if (!std::exchange(state.wakeOnLanSent, true))
+        next.action = Next::Action::WakeOnLan;
     return next;
 }
 
@@ -185,13 +256,16 @@ Next answerRead(State &state, const HttpAnswer &answer, std::chrono::millisecond
 
 Step FirstStep(const Message &message, State &state, const std::optional<QString> &knownSession)
 {
-    if (message.isQuestion())
-        return Step::Session;
-    if (!knownSession)
+    if (std::holds_alternative<PowerQuery>(message.kind))
+        return Step::PowerState;
+    if (knownSession && !message.isQuestion()) {
+        state.remembered = true;
+        state.session = *knownSession;
+    }
+    if (!message.isQuestion() && !knownSession)
         return Step::FirstGeneration;
-    state.remembered = true;
-    state.session = *knownSession;
-    return Step::Message;
+    const Next first = showing(message, state, message.isQuestion() ? Step::Session : Step::Message);
+    return first.step;
 }
 
 HttpRequest RequestFor(const Message &message, const State &state, Step step)
@@ -227,6 +301,15 @@ HttpRequest RequestFor(const Message &message, const State &state, Step step)
                + "&timeout=" + formValue(notice ? notice->timeout : QStringLiteral("0"));
         break;
     }
+    case Step::PowerState:
+        request.target = "/web/powerstate";
+        break;
+    case Step::Wake: // 4 wakes it up and does nothing else; 0 would toggle
+        request.target = "/web/powerstate?newstate=4";
+        break;
+    case Step::About:
+        request.target = "/web/about";
+        break;
     case Step::EarlierAnswer:
     case Step::Answer:
         // A receiver that hands out sessions wants them on every call, and by POST.
@@ -259,7 +342,13 @@ Next Decide(const Message &message,
         // A second-generation receiver's web server may drop a long request line unanswered.
         if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
             && isLongRequest(message, state))
-            return Next::send(Step::Session);
+            return showing(message, state, Step::Session);
+        if (step == Step::About) // the message was taken all the same
+            return finish({});
+        const auto kind = outcome.failure->kind;
+        if (kind == HttpFailure::Kind::Refused || kind == HttpFailure::Kind::Network)
+            if (auto woken = wakeFromDeepStandby(message, state, step))
+                return *woken;
         return finish(SendOutcome::failed(
             SendFailure::ofExchange(*outcome.failure, address.host, address.port)));
     }
@@ -282,6 +371,12 @@ Next Decide(const Message &message,
         return messageTaken(message, state, answer);
     case Step::Answer:
         return answerRead(state, answer, waitLeft);
+    case Step::PowerState:
+        return powerState(message, state, answer);
+    case Step::Wake:
+        return woken(state, answer);
+    case Step::About:
+        return hardwareAddress(answer);
     }
     return finish({});
 }

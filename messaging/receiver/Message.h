@@ -26,13 +26,28 @@ struct Question
     std::chrono::seconds wait{60};
 };
 
+// Nothing is shown: only whether the receiver's screen is on is asked.
+struct PowerQuery
+{};
+
+// What a message does when its receiver is in standby, where nobody would see it.
+enum class InStandby {
+    SendAnyway, // it goes as to a receiver that is on, and its power state is not asked
+    Refuse,     // nothing is shown, and the send fails as "in standby"
+    Wake,       // the receiver is woken (from deep standby too, by its hardware address), then
+                // shown the message once its screen is on
+};
+
 // One message, read from what was typed: where it goes, what it says, and how it is shown.
 struct Message
 {
     ReceiverAddress address;
     QString caption;
     QString body;
-    std::variant<Notice, Question> kind;
+    std::variant<Notice, Question, PowerQuery> kind;
+    InStandby standby = InStandby::SendAnyway;
+    QString hardwareAddress;           // 00:09:34:AB:CD:EF, for waking it from deep standby
+    bool learnHardwareAddress = false; // asked of the receiver once the message was taken
 
     bool isQuestion() const { return std::holds_alternative<Question>(kind); }
     // A notice's timeout as typed; a question has none.
@@ -53,9 +68,15 @@ struct SendOutcome
     // The certificate that ended the dialogue before anything was sent, when that was why.
     std::optional<UntrustedCertificate> untrusted;
     std::optional<Answer> answer; // a question's answer, as a person gave it, or none in time
+    enum class Power { On, Standby, Unknown };
+    std::optional<Power> power;   // a power query's answer
+    QString hardwareAddress;      // what the receiver said its hardware address is, if asked
 
     static SendOutcome failed(const SendFailure &failure)
     {
-        return {failure, Worded(failure), std::nullopt, std::nullopt};
+        SendOutcome outcome;
+        outcome.failure = failure;
+        outcome.reason = Worded(failure);
+        return outcome;
     }
 };

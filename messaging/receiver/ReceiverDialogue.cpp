@@ -1,6 +1,10 @@
 #include "ReceiverDialogue.h"
 #include "HttpExchange.h"
 #include "PlainText.h"
+#include "WakeOnLan.h"
+
+#include <QNetworkInterface>
+#include <QUdpSocket>
 
 #include <variant>
 
@@ -17,8 +21,9 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
+        const bool waking = m_state.woken || m_state.wakeOnLanSent;
         finish(SendOutcome::failed(SendFailure::of(
-            SendFailure::Kind::TimedOut,
+            waking ? SendFailure::Kind::NotAwake : SendFailure::Kind::TimedOut,
             {QString::number(static_cast<double>(m_timeout.count()) / 1000.0)})));
     });
     m_next.setSingleShot(true);
@@ -88,13 +93,17 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
     switch (next.action) {
     case DialogueRules::Next::Action::Send:
         return send(next.step);
+    case DialogueRules::Next::Action::WakeOnLan:
+        sendMagicPacket();
+        [[fallthrough]];
     case DialogueRules::Next::Action::SendAfter:
-        if (!m_waiting) { // the question is on the screen: the wait starts now
-            const Question &question = std::get<Question>(m_message.kind);
-            m_wait.setRemainingTime(question.wait);
-            m_waiting = true;
+        if (next.step == Step::Answer) { // a question is on the screen
+            if (!m_waiting) { // the wait starts now
+                m_wait.setRemainingTime(std::get<Question>(m_message.kind).wait);
+                m_waiting = true;
+            }
+            m_timer.stop();
         }
-        m_timer.stop();
         m_nextStep = next.step;
         return m_next.start(next.after);
     case DialogueRules::Next::Action::Finish:
@@ -119,6 +128,24 @@ SendOutcome ReceiverDialogue::untrusted(const PeerCertificate &certificate) cons
                                          {FormatFingerprint(seen.fingerprint)}));
     outcome.untrusted = seen;
     return outcome;
+}
+
+// To the receiver's own address and the broadcast address of its network, nowhere else.
+void ReceiverDialogue::sendMagicPacket()
+{
+    const auto hardwareAddress = ParseHardwareAddress(m_message.hardwareAddress);
+    if (!hardwareAddress)
+        return;
+    QList<QNetworkAddressEntry> networks;
+    for (const QNetworkInterface &network : QNetworkInterface::allInterfaces())
+        networks += network.addressEntries();
+    QUdpSocket socket;
+    for (const QHostAddress &target : WakeTargets(QHostAddress(m_message.address.host), networks)) {
+        trace(QStringLiteral("> magic packet for %1 (to %2 port %3)")
+                  .arg(FormatHardwareAddress(*hardwareAddress), target.toString())
+                  .arg(WakeOnLanPort));
+        socket.writeDatagram(MagicPacket(*hardwareAddress), target, WakeOnLanPort);
+    }
 }
 
 void ReceiverDialogue::trace(const QString &line) const

@@ -55,6 +55,7 @@ private:
     void send(Step step);
     void judge(Step step, const HttpOutcome &outcome);
     SendOutcome untrusted(const PeerCertificate &certificate) const;
+    void sendMagicPacket();
     void finish(const SendOutcome &outcome);
     void trace(const QString &line) const;
 

@@ -98,7 +98,8 @@ QString Worded(const SendFailure &failure)
     switch (failure.kind) {
     case Kind::RefusedConnection:
         return tr("nothing answers at %1 on port %2, so check that the address is right and that "
-                  "the receiver's web interface is switched on")
+                  "the receiver's web interface is switched on; the receiver may also be "
+                  "switched off or in deep standby")
             .arg(details.value(0), details.value(1));
     case Kind::NameUnknown:
         return tr("there is no receiver named %1 on the network").arg(details.value(0));
@@ -111,6 +112,11 @@ QString Worded(const SendFailure &failure)
             .arg(details.value(0), details.value(1));
     case Kind::TimedOut:
         return tr("no answer from the receiver within %1 seconds").arg(details.value(0));
+    case Kind::NotAwake:
+        return tr("the receiver did not wake up within %1 seconds").arg(details.value(0));
+    case Kind::InStandby:
+        return tr("the receiver is in standby, so nobody would see the message; --wake "
+                  "switches it on first");
     case Kind::HttpError: {
         const QString refusal
             = tr("the receiver answered HTTP %1 %2").arg(details.value(0), details.value(1)).trimmed();

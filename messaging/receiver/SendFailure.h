@@ -31,6 +31,8 @@ struct SendFailure
         CertificateUntrusted, // the receiver's certificate is not trusted
         CertificateChanged,   // it differs from the one trusted for the receiver
         TlsFailed,            // no TLS connection could be made
+        InStandby,            // the receiver is in standby: nobody would see the message
+        NotAwake,             // it did not come out of standby within the time-out
     };
 
     Kind kind = Kind::NoAnswer;
