@@ -4,9 +4,9 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
-#include <QStringList>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QStringList>
 #include <QTcpServer>
 
 #include <chrono>

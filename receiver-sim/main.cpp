@@ -7,13 +7,17 @@
 #include "Announcer.h"
 #include "AnswerTexts.h"
 #include "ReceiverSim.h"
+#include "WakeOnLan.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTextStream>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <optional>
 
@@ -70,6 +74,10 @@ struct Options
     QCommandLineOption answer{QStringLiteral("answer")};
     QCommandLineOption answerAfter{QStringLiteral("answer-after")};
     QCommandLineOption language{QStringLiteral("language")};
+    QCommandLineOption standby{QStringLiteral("standby")};
+    QCommandLineOption wakeAfter{QStringLiteral("wake-after")};
+    QCommandLineOption deepStandby{QStringLiteral("deep-standby")};
+    QCommandLineOption bootSeconds{QStringLiteral("boot-seconds")};
 };
 
 Options addOptions(QCommandLineParser &parser)
@@ -126,6 +134,25 @@ Options addOptions(QCommandLineParser &parser)
             .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
         QStringLiteral("code"),
         QStringLiteral("en"));
+    const QCommandLineOption standby(
+        QStringLiteral("standby"),
+        QStringLiteral("Start in standby: the power state says so, messages are taken but shown "
+                       "on a dark screen, and /web/powerstate?newstate=4 wakes it up."));
+    const QCommandLineOption wakeAfter(QStringLiteral("wake-after"),
+                                       QStringLiteral("Seconds it takes to wake up (default 0)."),
+                                       QStringLiteral("seconds"),
+                                       QStringLiteral("0"));
+    const QCommandLineOption deepStandby(
+        QStringLiteral("deep-standby"),
+        QStringLiteral("Start in deep standby: nothing answers until a Wake-on-LAN packet for "
+                       "this hardware address comes to UDP port 9 (which needs the right to use "
+                       "it). /web/about tells the same address."),
+        QStringLiteral("mac"));
+    const QCommandLineOption bootSeconds(
+        QStringLiteral("boot-seconds"),
+        QStringLiteral("Seconds from the Wake-on-LAN packet until it answers (default 0)."),
+        QStringLiteral("seconds"),
+        QStringLiteral("0"));
     const Options options{firmware,
                           user,
                           password,
@@ -145,7 +172,11 @@ Options addOptions(QCommandLineParser &parser)
                        announce,
                        answer,
                        answerAfter,
-                       language});
+                       language,
+                       standby,
+                       wakeAfter,
+                       deepStandby,
+                       bootSeconds});
     return options;
 }
 
@@ -174,6 +205,17 @@ QString configure(ReceiverSim &receiver,
             "--answer wants yes, no or none, and --answer-after a number of seconds.");
     receiver.scriptAnswer(replies.value(parser.value(options.answer)),
                           std::chrono::milliseconds(qRound64(after * 1000)));
+    const double wakeAfter = parser.value(options.wakeAfter).toDouble(&isNumber);
+    if (!isNumber || wakeAfter < 0)
+        return QStringLiteral("--wake-after wants a number of seconds.");
+    receiver.setStandby(parser.isSet(options.standby),
+                        std::chrono::milliseconds(qRound64(wakeAfter * 1000)));
+    if (parser.isSet(options.deepStandby)) {
+        const auto mac = ParseHardwareAddress(parser.value(options.deepStandby));
+        if (!mac)
+            return QStringLiteral("--deep-standby wants a hardware address, as 00:09:34:AB:CD:EF.");
+        receiver.setHardwareAddress(FormatHardwareAddress(*mac));
+    }
     const std::optional<AnswerTexts> texts = AnswerTextsOf(parser.value(options.language));
     if (!texts)
         return QStringLiteral("Unknown language \"%1\": give one of %2.")
@@ -201,20 +243,22 @@ void printWhatIsShown(ReceiverSim &receiver, QTextStream &out)
                              << "\nbody:    " << body << "\n"
                              << Qt::endl;
                      });
-    QObject::connect(&receiver,
-                     &ReceiverSim::boxShown,
-                     &receiver,
-                     [&out](const QString &type, const QString &timeout, const QString &text) {
-                         static const QHash<QString, QString> boxes
-                             = {{QStringLiteral("0"), QStringLiteral("yes/no question")},
-                                {QStringLiteral("1"), QStringLiteral("information")},
-                                {QStringLiteral("2"), QStringLiteral("warning")},
-                                {QStringLiteral("3"), QStringLiteral("error")}};
-                         out << "box:     " << boxes.value(type, QStringLiteral("type ") + type)
-                             << "\ntimeout: " << timeout << "\ntext:\n"
-                             << text << "\n"
-                             << Qt::endl;
-                     });
+    QObject::connect(
+        &receiver,
+        &ReceiverSim::boxShown,
+        &receiver,
+        [&out, &receiver](const QString &type, const QString &timeout, const QString &text) {
+            static const QHash<QString, QString> boxes
+                = {{QStringLiteral("0"), QStringLiteral("yes/no question")},
+                   {QStringLiteral("1"), QStringLiteral("information")},
+                   {QStringLiteral("2"), QStringLiteral("warning")},
+                   {QStringLiteral("3"), QStringLiteral("error")}};
+            out << (receiver.inStandby() ? "shown on a dark screen, in standby\n" : "")
+                << "box:     " << boxes.value(type, QStringLiteral("type ") + type)
+                << "\ntimeout: " << timeout << "\ntext:\n"
+                << text << "\n"
+                << Qt::endl;
+        });
     QObject::connect(&receiver,
                      &ReceiverSim::questionAnswered,
                      &receiver,
@@ -252,7 +296,36 @@ int main(int argc, char *argv[])
         return 2;
     }
     const bool tls = parser.isSet(options.tlsCertificate);
-    if (!receiver.listen(QHostAddress::LocalHost, port)) {
+    std::optional<QUdpSocket> wakeOnLan;
+    if (parser.isSet(options.deepStandby)) {
+        // In deep standby only the network card listens, for its own magic packet.
+        const QByteArray magic
+            = MagicPacket(*ParseHardwareAddress(parser.value(options.deepStandby)));
+        const double boot = parser.value(options.bootSeconds).toDouble(&isNumber);
+        if (!isNumber || boot < 0
+            || !wakeOnLan.emplace().bind(QHostAddress::AnyIPv4, WakeOnLanPort)) {
+            err << "Cannot wait for Wake-on-LAN on UDP port 9: "
+                << (isNumber ? wakeOnLan->errorString() : "--boot-seconds wants a number")
+                << Qt::endl;
+            return 2;
+        }
+        QObject::connect(&*wakeOnLan, &QUdpSocket::readyRead, &receiver, [&, magic, boot] {
+            while (wakeOnLan->hasPendingDatagrams()) {
+                const QNetworkDatagram packet = wakeOnLan->receiveDatagram();
+                if (packet.data() != magic)
+                    continue;
+                out << "Wake-on-LAN packet to " << packet.destinationAddress().toString()
+                    << " from " << packet.senderAddress().toString() << Qt::endl;
+                if (receiver.isListening())
+                    continue;
+                QTimer::singleShot(qRound64(boot * 1000), &receiver, [&] {
+                    if (receiver.listen(QHostAddress::LocalHost, port))
+                        out << "Receiver started from deep standby" << Qt::endl;
+                });
+            }
+        });
+        out << "Receiver in deep standby, waiting for Wake-on-LAN" << Qt::endl;
+    } else if (!receiver.listen(QHostAddress::LocalHost, port)) {
         err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
         return 1;
     }

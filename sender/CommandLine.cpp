@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Fingerprint.h"
+#include "WakeOnLan.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ Exit status:
   2  the command line or an address was wrong, and nothing was sent
   3  a person answered the question No
   4  nobody answered the question within the wait; it stays on the screen
+  5  the receiver is in standby, so nothing was shown (--wake switches it on)
 
 Examples:
   quillora-send -a 192.168.1.20 -t 10 "The washing machine has finished"
@@ -51,6 +53,10 @@ struct Options
     QCommandLineOption find{QStringLiteral("find")};
     QCommandLineOption help{QStringLiteral("help")};
     QCommandLineOption version{QStringLiteral("version")};
+    QCommandLineOption wake{QStringLiteral("wake")};
+    QCommandLineOption evenInStandby{QStringLiteral("even-in-standby")};
+    QCommandLineOption status{QStringLiteral("status")};
+    QCommandLineOption mac{QStringLiteral("mac")};
 };
 
 Options addOptions(QCommandLineParser &parser)
@@ -104,15 +110,56 @@ Options addOptions(QCommandLineParser &parser)
         QStringLiteral("find"),
         QStringLiteral("Send nothing: list the receivers on the local network, one per line: name, "
                        "address to type and what answers there. Takes up to 3 seconds."));
-    parser.addOptions(
-        {address, timeout, caption, type, maxTime, fingerprint, verbose, settings, find});
+    const QCommandLineOption wake(
+        QStringLiteral("wake"),
+        QStringLiteral("A receiver in standby is switched on first, and shown the message once "
+                       "its screen is on; one in deep standby gets a Wake-on-LAN packet for its "
+                       "hardware address (--mac, or the settings file's). --max-time is then "
+                       "120 unless given."));
+    const QCommandLineOption evenInStandby(
+        QStringLiteral("even-in-standby"),
+        QStringLiteral("Send without asking whether the receiver is in standby."));
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Send nothing: print whether each receiver is on, in standby or unknown "
+                       "(exit status 0, 5, or 1 when one did not answer)."));
+    const QCommandLineOption mac(
+        QStringLiteral("mac"),
+        QStringLiteral("The receiver's hardware address for --wake, as 00:09:34:AB:CD:EF."),
+        QStringLiteral("address"));
+    parser.addOptions({address,
+                       timeout,
+                       caption,
+                       type,
+                       maxTime,
+                       fingerprint,
+                       verbose,
+                       settings,
+                       find,
+                       wake,
+                       evenInStandby,
+                       status,
+                       mac});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("BODY"),
                                  QStringLiteral("Words of the message, joined by spaces."),
                                  QStringLiteral("[BODY...]"));
-    return {address, timeout, caption, type, maxTime, fingerprint, verbose, settings, find, help,
-            version};
+    return {address,
+            timeout,
+            caption,
+            type,
+            maxTime,
+            fingerprint,
+            verbose,
+            settings,
+            find,
+            help,
+            version,
+            wake,
+            evenInStandby,
+            status,
+            mac};
 }
 
 } // namespace
@@ -144,12 +191,34 @@ Job sendJob(const QCommandLineParser &parser, const Options &options)
                 .arg(parser.value(options.type))};
     if (type > 0)
         job.box = static_cast<BoxType>(type);
+    if (parser.isSet(options.wake) && parser.isSet(options.evenInStandby))
+        return UsageError{QStringLiteral("--wake and --even-in-standby don't go together: give "
+                                         "one of them")};
+    job.standby = parser.isSet(options.wake)            ? InStandby::Wake
+                  : parser.isSet(options.evenInStandby) ? InStandby::SendAnyway
+                                                        : InStandby::Refuse;
+    job.status = parser.isSet(options.status);
+    if (job.status && !parser.positionalArguments().isEmpty())
+        return UsageError{QStringLiteral("--status sends no message: give it no message")};
+    if (parser.isSet(options.mac)) {
+        job.hardwareAddress = ParseHardwareAddress(parser.value(options.mac));
+        if (!job.hardwareAddress)
+            return UsageError{QStringLiteral("--mac wants a hardware address of six hex pairs, "
+                                             "as 00:09:34:AB:CD:EF or 00-09-34-AB-CD-EF, not "
+                                             "\"%1\"")
+                                  .arg(parser.value(options.mac))};
+    }
     bool isNumber = false;
-    const double seconds = parser.value(options.maxTime).toDouble(&isNumber);
+    // Receivers take a minute or more to start from deep standby.
+    const QString maxTime = parser.isSet(options.maxTime) || !parser.isSet(options.wake)
+                                ? parser.value(options.maxTime)
+                                : QStringLiteral("120");
+    const double seconds = maxTime.toDouble(&isNumber);
     // Whole milliseconds: anything less would be no time at all.
     job.maxTime = std::chrono::milliseconds(isNumber ? qRound64(seconds * 1000) : 0);
     if (!isNumber || job.maxTime.count() < 1 || seconds > 24 * 3600)
-        return UsageError{QStringLiteral("--max-time wants a number of seconds from 0.001 to 86400")};
+        return UsageError{
+            QStringLiteral("--max-time wants a number of seconds from 0.001 to 86400")};
     for (const QString &typed : parser.values(options.fingerprint)) {
         const std::optional<QByteArray> sha256 = ParseFingerprint(typed);
         if (!sha256)
@@ -200,12 +269,18 @@ void PrintByQt(const QStringList &arguments)
 }
 
 std::variant<QList<Message>, UsageError>
-Messages(const SendJob &job, const QString &storedAddress, const QString &storedTimeout)
+Messages(const SendJob &job,
+         const QString &storedAddress,
+         const QString &storedTimeout,
+         const std::function<QString(const QString &receiverKey)> &keptHardwareAddress)
 {
     Message message;
     message.caption = job.caption;
+    message.standby = job.standby;
     const QString timeout = job.timeout.value_or(storedTimeout);
-    if (job.isQuestion()) {
+    if (job.status) {
+        message.kind = PowerQuery{};
+    } else if (job.isQuestion()) {
         const QString typed = timeout.isEmpty() ? QStringLiteral("60") : timeout;
         const std::optional<int> wait = waitSeconds(typed);
         if (!wait)
@@ -218,8 +293,8 @@ Messages(const SendJob &job, const QString &storedAddress, const QString &stored
     }
     QList<Message> messages;
     QStringList typed; // each address once
-    for (const QString &address : job.addresses.isEmpty() ? QStringList{storedAddress}
-                                                          : job.addresses) {
+    for (const QString &address :
+         job.addresses.isEmpty() ? QStringList{storedAddress} : job.addresses) {
         if (address.trimmed().isEmpty() || typed.contains(address.trimmed()))
             continue;
         // An address that can't be used is a typo, not a receiver that is switched off.
@@ -228,6 +303,12 @@ Messages(const SendJob &job, const QString &storedAddress, const QString &stored
             return UsageError{*invalid};
         typed += address.trimmed();
         message.address = std::get<ReceiverAddress>(std::move(parsed));
+        const QString kept
+            = keptHardwareAddress ? keptHardwareAddress(message.address.receiverKey()) : QString();
+        const auto hardwareAddress
+            = job.hardwareAddress ? job.hardwareAddress : ParseHardwareAddress(kept);
+        message.hardwareAddress
+            = hardwareAddress ? FormatHardwareAddress(*hardwareAddress) : QString();
         messages += message;
     }
     if (messages.isEmpty())
@@ -257,18 +338,31 @@ ExitStatus StatusOf(const SendOutcome &outcome)
         {Kind::CertificateUntrusted, NotDelivered},
         {Kind::CertificateChanged, NotDelivered},
         {Kind::TlsFailed, NotDelivered},
+        {Kind::InStandby, InStandby},
+        {Kind::NotAwake, NotDelivered},
     };
     if (outcome.failure) {
-        const auto *found = std::find_if(std::begin(ByKind), std::end(ByKind), [&](const auto &row) {
-            return row.first == outcome.failure->kind;
-        });
+        const auto *found
+            = std::find_if(std::begin(ByKind), std::end(ByKind), [&](const auto &row) {
+                  return row.first == outcome.failure->kind;
+              });
         return found != std::end(ByKind) ? found->second : NotDelivered;
     }
+    if (outcome.power == SendOutcome::Power::Standby)
+        return InStandby;
     if (outcome.answer == SendOutcome::Answer::No)
         return AnsweredNo;
     if (outcome.answer == SendOutcome::Answer::NotInTime)
         return NotAnswered;
     return Success;
+}
+
+ExitStatus Worse(ExitStatus a, ExitStatus b)
+{
+    const auto rank = [](ExitStatus status) {
+        return status == NotDelivered ? 3 : status == InStandby ? 2 : status == Success ? 0 : 1;
+    };
+    return rank(b) > rank(a) ? b : a;
 }
 
 } // namespace CommandLine

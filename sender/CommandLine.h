@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -26,8 +27,11 @@ struct SendJob
     bool verbose = false;
     std::optional<QString> settings; // --settings; none: the settings file of this program
     QStringList words;               // the body's words; none, or "-": standard input
+    InStandby standby = InStandby::Refuse;
+    std::optional<QByteArray> hardwareAddress; // --mac; none: the settings file's
+    bool status = false; // --status: nothing is shown, the power state is asked
 
-    bool isQuestion() const { return !box; }
+    bool isQuestion() const { return !box && !status; }
 };
 
 // List the receivers on the local network.
@@ -60,8 +64,12 @@ void PrintByQt(const QStringList &arguments);
 // The messages a send job makes, one per receiver, each address read and given once, with the
 // settings file's address and timeout where the command line gave none; or what is wrong. Their
 // body is still to come.
+// keptHardwareAddress: what the settings file keeps for a receiver (by its trust key).
 std::variant<QList<Message>, UsageError>
-Messages(const SendJob &job, const QString &storedAddress, const QString &storedTimeout);
+Messages(const SendJob &job,
+         const QString &storedAddress,
+         const QString &storedTimeout,
+         const std::function<QString(const QString &receiverKey)> &keptHardwareAddress = {});
 
 // How quillora-send ends.
 enum ExitStatus {
@@ -70,8 +78,12 @@ enum ExitStatus {
     Usage = 2,        // the command line or an address was wrong, and nothing was sent
     AnsweredNo = 3,   // a person answered the question No
     NotAnswered = 4,  // nobody answered the question within the wait
+    InStandby = 5,    // the receiver is in standby: nothing was shown
 };
 
 ExitStatus StatusOf(const SendOutcome &outcome);
+
+// The status of several receivers together: the worst, 1 before 5 before the rest.
+ExitStatus Worse(ExitStatus a, ExitStatus b);
 
 } // namespace CommandLine

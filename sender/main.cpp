@@ -142,15 +142,24 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
     if (job.verbose)
         inet.setTrace(
             [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
-    int status = Success;
+    ExitStatus status = Success;
     qsizetype pending = messages.size();
     QObject context;
     for (const Message &message : messages) {
         inet.Send(message, &context, [&, message](const SendOutcome &outcome) {
             const ExitStatus ended = StatusOf(outcome);
+            if (outcome.power) {
+                static const char *const powers[] = {"on", "standby", "unknown"};
+                QTextStream(stdout)
+                    << (messages.size() > 1 ? message.address.shown() + QLatin1Char(' ')
+                                            : QString())
+                    << powers[int(*outcome.power)] << Qt::endl;
+            }
             if (outcome.failure)
                 errors << (message.isQuestion() ? "quillora-send: question not answered"
-                                                : "quillora-send: message not delivered")
+                           : std::holds_alternative<PowerQuery>(message.kind)
+                               ? "quillora-send: power state not known"
+                               : "quillora-send: message not delivered")
                        << (messages.size() > 1 ? " to " + message.address.shown() : QString())
                        << ": " << PlainText::from(outcome.reason)
                        << (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
@@ -159,8 +168,7 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
                 errors << "quillora-send: nobody answered within "
                        << std::get<Question>(message.kind).wait.count()
                        << " seconds; the question stays on the screen" << Qt::endl;
-            if (ended != Success && status != NotDelivered)
-                status = ended;
+            status = Worse(status, ended);
             if (--pending == 0)
                 QCoreApplication::exit(status);
         });
@@ -184,10 +192,13 @@ int send(const SendJob &job)
         return TrustedFingerprint(settingsPath, receiver);
     };
     warnOfReadableLogin(settingsPath, stored.address);
-    auto planned = Messages(job, stored.address, stored.timeout);
+    auto planned
+        = Messages(job, stored.address, stored.timeout, [settingsPath](const QString &receiver) {
+              return KeptHardwareAddress(settingsPath, receiver);
+          });
     if (const UsageError *wrong = std::get_if<UsageError>(&planned))
         return usageError(wrong->problem);
-    const auto body = bodyOf(job.words);
+    const auto body = job.status ? std::variant<QString, UsageError>() : bodyOf(job.words);
     if (const UsageError *wrong = std::get_if<UsageError>(&body))
         return usageError(wrong->problem);
     QList<Message> messages = std::get<QList<Message>>(std::move(planned));

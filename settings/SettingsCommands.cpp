@@ -85,3 +85,15 @@ QString KeepTrustedFingerprint(const SettingsPlace &place,
               "%1: %2")
         .arg(fileName(place), why);
 }
+
+QString KeptHardwareAddress(const QString &iniPath, const QString &receiverKey)
+{
+    return Module1::ReadIniEntry(iniPath, QStringLiteral("Wake"), receiverKey);
+}
+
+QString KeepHardwareAddress(const SettingsPlace &place,
+                            const QString &receiverKey,
+                            const QString &hardwareAddress)
+{
+    return store(place, QStringLiteral("Wake"), {{receiverKey, hardwareAddress}});
+}

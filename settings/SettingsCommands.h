@@ -29,3 +29,12 @@ QString TrustedFingerprint(const QString &iniPath, const QString &receiverKey);
 QString KeepTrustedFingerprint(const SettingsPlace &place,
                                const QString &receiverKey,
                                const QString &fingerprint);
+
+// The hardware address a receiver (host:port in lower case) said it has, as the file keeps it in
+// section "Wake", for waking it from deep standby; empty when none is kept.
+QString KeptHardwareAddress(const QString &iniPath, const QString &receiverKey);
+
+// Keeps the receiver's hardware address. Returns why it could not be kept, or empty.
+QString KeepHardwareAddress(const SettingsPlace &place,
+                            const QString &receiverKey,
+                            const QString &hardwareAddress);

@@ -302,6 +302,175 @@ private slots:
             QCOMPARE(messages.first(), (QVariantList{received[0], received[1], received[2]}));
     }
 
+    // A receiver in standby shows nothing, and the script is told (5), unless it asks to wake
+    // it or to send anyway; --status only asks. ADDR: a receiver in standby (or on, or of the
+    // first generation, as the row says); OTHER: one that is on; NONE: nothing answers there.
+    void standby_data()
+    {
+        using Firmware = ReceiverSim::Firmware;
+        QTest::addColumn<Firmware>("firmware"); // of ADDR
+        QTest::addColumn<bool>("inStandby");    // ADDR is in standby, and wakes at once
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // standard output, or standard error when it fails
+        QTest::addColumn<int>("shown");      // boxes shown, on both receivers
+        const QString standby = "quillora-send: message not delivered: the receiver is in "
+                                "standby, so nobody would see the message; --wake switches it "
+                                "on first\n";
+        const auto row = [](const char *name,
+                            Firmware firmware,
+                            bool inStandby,
+                            const QStringList &arguments,
+                            int exitCode,
+                            const QString &output,
+                            int shown) {
+            QTest::newRow(name) << firmware << inStandby << arguments << exitCode << output
+                                << shown;
+        };
+        row("on", Firmware::OpenWebif, false, {"-a", "ADDR", "Hi"}, 0, "", 1);
+        row("in standby", Firmware::OpenWebif, true, {"-a", "ADDR", "Hi"}, 5, standby, 0);
+        row("in standby, maker's interface",
+            Firmware::Maker,
+            true,
+            {"-a", "ADDR", "Hi"},
+            5,
+            standby,
+            0);
+        row("--wake", Firmware::Maker, true, {"-a", "ADDR", "--wake", "Hi"}, 0, "", 1);
+        row("--even-in-standby",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "--even-in-standby", "Hi"},
+            0,
+            "",
+            1);
+        row("question in standby",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "--type", "question", "-t", "1", "Off?"},
+            5,
+            "quillora-send: question not answered: the receiver is in standby, so nobody would "
+            "see the message; --wake switches it on first\n",
+            0);
+        row("one of two in standby",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "-a", "OTHER", "Hi"},
+            5,
+            "quillora-send: message not delivered to ADDR: the receiver is in standby, so nobody "
+            "would see the message; --wake switches it on first\n",
+            1);
+        row("one in standby, one not answering",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "-a", "NONE", "Hi"},
+            1,
+            "",
+            0);
+        row("--status, standby",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "--status"},
+            5,
+            "standby\n",
+            0);
+        row("--status, on", Firmware::Maker, false, {"-a", "ADDR", "--status"}, 0, "on\n", 0);
+        row("--status, first generation",
+            Firmware::First,
+            false,
+            {"-a", "ADDR", "--status"},
+            0,
+            "unknown\n",
+            0);
+        row("--status of two",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "-a", "OTHER", "--status"},
+            5,
+            "ADDR standby\nOTHER on\n",
+            0);
+        row("--status, nothing answers",
+            Firmware::OpenWebif,
+            false,
+            {"-a", "NONE", "--status"},
+            1,
+            "",
+            0);
+        const auto wrong = [&row](
+                               const char *name, const QStringList &arguments, const QString &why) {
+            row(name,
+                Firmware::OpenWebif,
+                false,
+                arguments,
+                2,
+                "quillora-send: " + why + "\nTry 'quillora-send --help' for more information.\n",
+                0);
+        };
+        wrong("--wake with --even-in-standby",
+              {"-a", "ADDR", "--wake", "--even-in-standby", "Hi"},
+              "--wake and --even-in-standby don't go together: give one of them");
+        wrong("--status with a message",
+              {"-a", "ADDR", "--status", "Hi"},
+              "--status sends no message: give it no message");
+        wrong("hardware address of five pairs",
+              {"-a", "ADDR", "--wake", "--mac", "00:09:34:AB:CD", "Hi"},
+              "--mac wants a hardware address of six hex pairs, as 00:09:34:AB:CD:EF or "
+              "00-09-34-AB-CD-EF, not \"00:09:34:AB:CD\"");
+        wrong("hardware address with mixed separators",
+              {"-a", "ADDR", "--wake", "--mac", "00:09-34:AB:CD:EF", "Hi"},
+              "--mac wants a hardware address of six hex pairs, as 00:09:34:AB:CD:EF or "
+              "00-09-34-AB-CD-EF, not \"00:09-34:AB:CD:EF\"");
+    }
+
+    void standby()
+    {
+        QFETCH(ReceiverSim::Firmware, firmware);
+        QFETCH(bool, inStandby);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QFETCH(int, shown);
+        ReceiverSim receiver(firmware);
+        ReceiverSim other(ReceiverSim::Firmware::OpenWebif);
+        QVERIFY(receiver.listen(QHostAddress::LocalHost, 0)
+                && other.listen(QHostAddress::LocalHost, 0));
+        receiver.setStandby(inStandby);
+        QTcpServer closed; // a port where nothing answers, once closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 none = closed.serverPort();
+        closed.close();
+        QSignalSpy boxes(&receiver, &ReceiverSim::boxShown);
+        QSignalSpy otherBoxes(&other, &ReceiverSim::boxShown);
+        const Placeholders values{{"ADDR", "127.0.0.1:" + QString::number(receiver.serverPort())},
+                                  {"OTHER", "127.0.0.1:" + QString::number(other.serverPort())},
+                                  {"NONE", "127.0.0.1:" + QString::number(none)}};
+        QTemporaryDir dir; // an empty settings file: no address, hardware address or trust
+        QFile empty(dir.filePath("Tavrel.INI"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QProcess sender;
+        sender.start(QUILLORA_SEND,
+                     Filled(arguments, values)
+                         + QStringList{"--settings", empty.fileName(), "--max-time", "5"});
+        QVERIFY(sender.waitForStarted());
+        sender.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(sender.state(), QProcess::NotRunning, 20000);
+        const QString standardError
+            = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
+        const QString standardOutput
+            = QString::fromUtf8(sender.readAllStandardOutput()).replace("\r\n", "\n");
+        QCOMPARE(sender.exitCode(), exitCode);
+        if (exitCode == 0 || (arguments.contains("--status") && exitCode != 2))
+            QCOMPARE(standardOutput, Filled(output, values));
+        else if (!output.isEmpty())
+            QCOMPARE(standardError, Filled(output, values));
+        QTest::qWait(50);
+        QCOMPARE(boxes.size() + otherBoxes.size(), shown);
+        // Never asked to toggle, to go to deep standby or to restart.
+        for (const QString &asked : receiver.powerRequests())
+            QVERIFY2(asked.isEmpty() || asked == "4", qPrintable(asked));
+    }
+
     void withSettingsFileAndHttps_data()
     {
         // In the file and the arguments: ADDR a plain receiver, SECURE one that serves HTTPS with a

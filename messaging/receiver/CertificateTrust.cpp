@@ -1,6 +1,5 @@
 #include "CertificateTrust.h"
 
-
 QString ReceiverKey(const QString &host, quint16 port)
 {
     return (host + u':' + QString::number(port)).toLower();

@@ -132,15 +132,15 @@ Next messageTaken(const Message &message, State &state, const HttpAnswer &answer
     const auto elements = elementsOf(answer);
     if (!elements || !elements->contains(QStringLiteral("e2state")))
         return fail(Kind::NotUnderstood, {SendFailure::Message});
-    const QString said = QStringLiteral("e2state ")
-                         + PlainText::from(elements->value(QStringLiteral("e2state")));
+    const QString said
+        = QStringLiteral("e2state ") + PlainText::from(elements->value(QStringLiteral("e2state")));
     // Judged by the state alone: the text that goes with it is translated on the receiver.
     Next next = !stateIsTrue(*elements)
                     ? fail(Kind::RefusedByReceiver,
                            {PlainText::from(elements->value(QStringLiteral("e2statetext")))})
-                : message.isQuestion()          ? Next::sendAfter(Step::Answer, AskAgainAfter)
+                : message.isQuestion()         ? Next::sendAfter(Step::Answer, AskAgainAfter)
                 : message.learnHardwareAddress ? Next::send(Step::About)
-                                                : finish({});
+                                               : finish({});
     next.remember = true;
     next.said = {said};
     return next;
@@ -200,7 +200,7 @@ Next powerState(const Message &message, State &state, const HttpAnswer &answer)
     const bool query = std::holds_alternative<PowerQuery>(message.kind);
     Next next;
     if (query) {
-        next.outcome.power = !standby ? SendOutcome::Power::Unknown
+        next.outcome.power = !standby   ? SendOutcome::Power::Unknown
                              : *standby ? SendOutcome::Power::Standby
                                         : SendOutcome::Power::On;
     } else if (!standby || !*standby) {
@@ -214,7 +214,7 @@ Next powerState(const Message &message, State &state, const HttpAnswer &answer)
     } else {
         next = Next::send(state.afterPower);
     }
-    next.said = {!standby ? QStringLiteral("power state unknown")
+    next.said = {!standby   ? QStringLiteral("power state unknown")
                  : *standby ? QStringLiteral("in standby")
                             : QStringLiteral("switched on")};
     return next;
@@ -232,9 +232,8 @@ Next woken(State &state, const HttpAnswer &answer)
 Next hardwareAddress(const HttpAnswer &answer)
 {
     Next next;
-    const QString said = elementsOf(answer)
-                             .value_or(QHash<QString, QString>{})
-                             .value(QStringLiteral("e2lanmac"));
+    const QString said
+        = elementsOf(answer).value_or(QHash<QString, QString>{}).value(QStringLiteral("e2lanmac"));
     if (const auto bytes = ParseHardwareAddress(said))
         next.outcome.hardwareAddress = FormatHardwareAddress(*bytes);
     return next;
@@ -264,7 +263,8 @@ Step FirstStep(const Message &message, State &state, const std::optional<QString
     }
     if (!message.isQuestion() && !knownSession)
         return Step::FirstGeneration;
-    const Next first = showing(message, state, message.isQuestion() ? Step::Session : Step::Message);
+    const Next first
+        = showing(message, state, message.isQuestion() ? Step::Session : Step::Message);
     return first.step;
 }
 
@@ -297,7 +297,8 @@ HttpRequest RequestFor(const Message &message, const State &state, Step step)
         const Notice *notice = std::get_if<Notice>(&message.kind);
         request.method = "POST";
         request.target = "/web/message";
-        form = "text=" + formValue(text) + "&type=" + QByteArray::number(notice ? int(notice->box) : 0)
+        form = "text=" + formValue(text)
+               + "&type=" + QByteArray::number(notice ? int(notice->box) : 0)
                + "&timeout=" + formValue(notice ? notice->timeout : QStringLiteral("0"));
         break;
     }

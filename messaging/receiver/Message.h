@@ -28,7 +28,8 @@ struct Question
 
 // Nothing is shown: only whether the receiver's screen is on is asked.
 struct PowerQuery
-{};
+{
+};
 
 // What a message does when its receiver is in standby, where nobody would see it.
 enum class InStandby {
@@ -69,8 +70,8 @@ struct SendOutcome
     std::optional<UntrustedCertificate> untrusted;
     std::optional<Answer> answer; // a question's answer, as a person gave it, or none in time
     enum class Power { On, Standby, Unknown };
-    std::optional<Power> power;   // a power query's answer
-    QString hardwareAddress;      // what the receiver said its hardware address is, if asked
+    std::optional<Power> power; // a power query's answer
+    QString hardwareAddress;    // what the receiver said its hardware address is, if asked
 
     static SendOutcome failed(const SendFailure &failure)
     {

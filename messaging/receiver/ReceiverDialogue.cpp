@@ -22,9 +22,9 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         const bool waking = m_state.woken || m_state.wakeOnLanSent;
-        finish(SendOutcome::failed(SendFailure::of(
-            waking ? SendFailure::Kind::NotAwake : SendFailure::Kind::TimedOut,
-            {QString::number(static_cast<double>(m_timeout.count()) / 1000.0)})));
+        finish(SendOutcome::failed(
+            SendFailure::of(waking ? SendFailure::Kind::NotAwake : SendFailure::Kind::TimedOut,
+                            {QString::number(static_cast<double>(m_timeout.count()) / 1000.0)})));
     });
     m_next.setSingleShot(true);
     // A coarse timer may fire a little early, just short of the end of the wait, and the answer
@@ -98,7 +98,7 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
         [[fallthrough]];
     case DialogueRules::Next::Action::SendAfter:
         if (next.step == Step::Answer) { // a question is on the screen
-            if (!m_waiting) { // the wait starts now
+            if (!m_waiting) {            // the wait starts now
                 m_wait.setRemainingTime(std::get<Question>(m_message.kind).wait);
                 m_waiting = true;
             }
@@ -121,9 +121,9 @@ SendOutcome ReceiverDialogue::untrusted(const PeerCertificate &certificate) cons
     seen.validFrom = certificate.validFrom;
     seen.validUntil = certificate.validUntil;
     SendOutcome outcome = SendOutcome::failed(
-        seen.changed() ? SendFailure::of(SendFailure::Kind::CertificateChanged,
-                                         {FormatFingerprint(seen.fingerprint),
-                                          FormatFingerprint(seen.trusted)})
+        seen.changed() ? SendFailure::of(
+            SendFailure::Kind::CertificateChanged,
+            {FormatFingerprint(seen.fingerprint), FormatFingerprint(seen.trusted)})
                        : SendFailure::of(SendFailure::Kind::CertificateUntrusted,
                                          {FormatFingerprint(seen.fingerprint)}));
     outcome.untrusted = seen;

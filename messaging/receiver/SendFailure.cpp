@@ -118,8 +118,9 @@ QString Worded(const SendFailure &failure)
         return tr("the receiver is in standby, so nobody would see the message; --wake "
                   "switches it on first");
     case Kind::HttpError: {
-        const QString refusal
-            = tr("the receiver answered HTTP %1 %2").arg(details.value(0), details.value(1)).trimmed();
+        const QString refusal = tr("the receiver answered HTTP %1 %2")
+                                    .arg(details.value(0), details.value(1))
+                                    .trimmed();
         return details.value(2).isEmpty() ? refusal
                                           : tr("%1 when asked for the answer").arg(refusal);
     }

@@ -29,7 +29,8 @@ QList<QHostAddress> WakeTargets(const QHostAddress &receiver,
     if (receiver.protocol() != QAbstractSocket::IPv4Protocol)
         return targets;
     for (const QNetworkAddressEntry &network : networks)
-        if (network.ip().protocol() == QAbstractSocket::IPv4Protocol && !network.broadcast().isNull()
+        if (network.ip().protocol() == QAbstractSocket::IPv4Protocol
+            && !network.broadcast().isNull()
             && receiver.isInSubnet(network.ip(), network.prefixLength())) {
             targets += network.broadcast();
             break;
