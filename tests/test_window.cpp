@@ -432,8 +432,9 @@ private slots:
                                  << 0;
         QTest::newRow("no answer")
             << "" << QByteArray() << "no answer from the receiver within 0.3 seconds" << 1;
-        QTest::newRow("404 on both calls") << "" << FakeReceiver::response(404, "Not Found", "")
-                                           << "the receiver answered HTTP 404 Not Found" << 3;
+        // The first-generation call, the power state, the session and the message.
+        QTest::newRow("404 on every call") << "" << FakeReceiver::response(404, "Not Found", "")
+                                           << "the receiver answered HTTP 404 Not Found" << 4;
         QTest::newRow("refused by receiver")
             << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen" << 1;
         // What a receiver says is shown as the characters it sent: no heading, no link, no
@@ -483,6 +484,50 @@ private slots:
         QCOMPARE(log(), "earlier");
         QCOMPARE(m_receiver->requests().size(), requests);
         QVERIFY(m_form->isVisible());
+    }
+
+    // A receiver in standby: the user decides, and the log has the message only once the
+    // receiver took it. The window stays usable while it wakes. The receiver's hardware address
+    // is kept once it took a message.
+    void receiverInStandby_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("powerRequests"); // their newstate
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("Wake and Send") << "Wake and Send" << QStringList{"", "", "4", ""} << true;
+        QTest::newRow("Send Anyway") << "Send Anyway" << QStringList{""} << true;
+        QTest::newRow("Cancel") << "Cancel" << QStringList{""} << false;
+    }
+
+    void receiverInStandby()
+    {
+        QFETCH(QString, press);
+        QFETCH(QStringList, powerRequests);
+        QFETCH(bool, shown);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.setStandby(true, 200ms);
+        receiver.setHardwareAddress("00:09:34:ab:cd:ef");
+        writeSettings("[Dreambox]\r\nIP=" + receiver.address().toUtf8() + "\r\nTimeout=10\r\n");
+        QVERIFY(open());
+        m_boxes->press = press;
+        bool litScreen = false;
+        connect(&receiver, &ReceiverSim::boxShown, &receiver, [&] {
+            litScreen = !receiver.inStandby();
+        });
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 1);
+        const MessageBoxWatcher::Seen &box = m_boxes->seen.first();
+        QCOMPARE(box.text, "The receiver is in standby, so nobody would see the message.");
+        QCOMPARE(box.format, Qt::PlainText);
+        QCOMPARE(box.defaultButton, "Wake and Send");
+        QCOMPARE(log(), QString());
+        QTRY_VERIFY(!QGuiApplication::overrideCursor());
+        QCOMPARE(receiver.powerRequests(), powerRequests);
+        QCOMPARE(log(), shown ? field("Text2")->text() : QString());
+        QCOMPARE(litScreen, press == "Wake and Send");
+        QCOMPARE(
+            settings().contains("[Wake]\r\n" + receiver.address().toUtf8() + "=00:09:34:AB:CD:EF"),
+            shown);
     }
 
     void trustingAReceiversCertificate_data()

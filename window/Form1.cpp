@@ -223,6 +223,25 @@ void Form1::connectControls()
                        {[this](const QString &text) { ShowSystemMessage(this, text); },
                         [this](const UntrustedCertificate &certificate) {
                             return trustCertificate(certificate);
+                        },
+                        [this] {
+                            switch (AskAboutStandby(this)) {
+                            case StandbyChoice::WakeAndSend:
+                                return InStandby::Wake;
+                            case StandbyChoice::SendAnyway:
+                                return InStandby::SendAnyway;
+                            case StandbyChoice::Cancel:
+                                break;
+                            }
+                            return InStandby::Refuse;
+                        },
+                        [this](const QString &receiver) {
+                            return KeptHardwareAddress(m_settings.readPath(), receiver);
+                        },
+                        [this](const QString &receiver, const QString &hardwareAddress) {
+                            // Kept at once, as trust is: Save settings keeps only what was
+                            // typed, and a receiver's address is learned, not typed.
+                            KeepHardwareAddress(m_settings, receiver, hardwareAddress);
                         }});
     });
     // The address field's own menu also finds the receivers on the network.

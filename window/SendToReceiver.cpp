@@ -20,10 +20,19 @@ void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const
                 send(message, log, inet, ask);
             return;
         }
-        if (!outcome.failure)
-            AppendToSessionLog(log, message.body);
-        else
-            report(ask, outcome.reason);
+        if (outcome.failure && outcome.failure->kind == SendFailure::Kind::InStandby) {
+            if (const InStandby choice = ask.standby(); choice != InStandby::Refuse) {
+                Message again = message;
+                again.standby = choice;
+                send(again, log, inet, ask);
+            }
+            return;
+        }
+        if (outcome.failure)
+            return report(ask, outcome.reason);
+        AppendToSessionLog(log, message.body);
+        if (!outcome.hardwareAddress.isEmpty())
+            ask.keepHardwareAddress(message.address.receiverKey(), outcome.hardwareAddress);
     });
 }
 
@@ -40,6 +49,10 @@ void SendToReceiver(const MessageFields &fields, InetOnDemand &inet, const SendQ
     message.kind = Notice{BoxType::Info, fields.Text3->text()};
     message.caption = fields.Text4->text();
     message.body = fields.Text2->text();
+    // Asked before anything is shown: in standby the user decides.
+    message.standby = InStandby::Refuse;
+    message.hardwareAddress = ask.keptHardwareAddress(message.address.receiverKey());
+    message.learnHardwareAddress = message.hardwareAddress.isEmpty();
     send(message, fields.Text5, inet, ask);
 }
 

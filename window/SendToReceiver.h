@@ -28,6 +28,13 @@ struct SendQuestions
     // Asks whether to trust a receiver's certificate that nothing vouches for; true once the
     // user has trusted it, and the message is then sent again.
     std::function<bool(const UntrustedCertificate &certificate)> trust;
+    // Asks what to do with the message for a receiver in standby: wake it first
+    // (InStandby::Wake), send anyway (InStandby::SendAnyway), or nothing (InStandby::Refuse).
+    std::function<InStandby()> standby;
+    // The hardware address kept for a receiver (by its trust key), and keeping a new one.
+    std::function<QString(const QString &receiverKey)> keptHardwareAddress;
+    std::function<void(const QString &receiverKey, const QString &hardwareAddress)>
+        keepHardwareAddress;
 };
 
 // Sends the message the fields describe. When the receiver takes it, the body as it was sent is

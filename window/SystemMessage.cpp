@@ -78,3 +78,21 @@ bool AskToTrustCertificate(QWidget *window, const UntrustedCertificate &certific
     box.exec();
     return box.clickedButton() == trust;
 }
+
+StandbyChoice AskAboutStandby(QWidget *window)
+{
+    QMessageBox box(ownerOf(window));
+    box.setWindowTitle(tr("Receiver in Standby"));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    box.setText(tr("The receiver is in standby, so nobody would see the message."));
+    QPushButton *wake = box.addButton(tr("&Wake and Send"), QMessageBox::AcceptRole);
+    QPushButton *anyway = box.addButton(tr("Send &Anyway"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(wake);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == wake     ? StandbyChoice::WakeAndSend
+           : box.clickedButton() == anyway ? StandbyChoice::SendAnyway
+                                           : StandbyChoice::Cancel;
+}

@@ -12,3 +12,9 @@ void ShowSystemMessage(QWidget *window, const QString &text);
 // receiver, the fingerprint and the validity dates, or, for a certificate that changed since it
 // was trusted, both fingerprints. True when the user chose "Trust".
 bool AskToTrustCertificate(QWidget *window, const UntrustedCertificate &certificate);
+
+// What to do with a message for a receiver in standby.
+enum class StandbyChoice { WakeAndSend, SendAnyway, Cancel };
+
+// Asks it, in a modal box: "Wake and Send" (the default), "Send Anyway" or "Cancel".
+StandbyChoice AskAboutStandby(QWidget *window);

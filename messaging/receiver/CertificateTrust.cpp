@@ -1,10 +1,5 @@
 #include "CertificateTrust.h"
 
-QString ReceiverKey(const QString &host, quint16 port)
-{
-    return (host + u':' + QString::number(port)).toLower();
-}
-
 QByteArray CertificateTrust::keptFor(const QString &receiverKey) const
 {
     return kept ? ParseFingerprint(kept(receiverKey)).value_or(QByteArray()) : QByteArray();

@@ -12,7 +12,10 @@
 
 // Where trust in a receiver's certificate is kept: host:port in lower case, the port always
 // given and an IPv6 address without brackets (a line that starts with '[' opens a section).
-QString ReceiverKey(const QString &host, quint16 port);
+inline QString ReceiverKey(const QString &host, quint16 port)
+{
+    return (host + u':' + QString::number(port)).toLower();
+}
 
 // Which certificates a receiver may show beyond those the system's trust store accepts for its
 // name: receivers make their own certificates, so the user decides.

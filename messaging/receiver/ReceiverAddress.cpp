@@ -110,11 +110,6 @@ QString ReceiverAddress::origin() const
     return HttpRequest::Origin(tls, host, port);
 }
 
-QString ReceiverAddress::receiverKey() const
-{
-    return ReceiverKey(host, port);
-}
-
 QByteArray ReceiverAddress::authorization() const
 {
     if (!hasLogin)

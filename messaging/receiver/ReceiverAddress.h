@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CertificateTrust.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,7 +30,7 @@ struct ReceiverAddress
     QString origin() const;
     // host:port in lower case, the port always given and an IPv6 address without brackets:
     // where trust in a certificate is kept.
-    QString receiverKey() const;
+    QString receiverKey() const { return ReceiverKey(host, port); }
     // "Basic …" for the Authorization header, or empty without a login.
     QByteArray authorization() const;
 };
