@@ -12,6 +12,7 @@
 #include "ReceiverFinder.h"
 #include "SendFailure.h"
 #include "TlsFront.h"
+#include "WakeOnLan.h"
 #include "WireUrl.h"
 
 #include <QElapsedTimer>
@@ -1732,6 +1733,120 @@ private slots:
         if (!powerState.isEmpty())
             QVERIFY2(trace.join('\n').contains("< power state unknown (from "),
                      qPrintable(trace.join('\n')));
+    }
+
+    // A hardware address as people write it, the magic packet for it, and where it goes: to the
+    // receiver's own network and address, nowhere else.
+    void wakeOnLan_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept"); // empty: refused
+        QTest::addColumn<QString>("receiver");
+        QTest::addColumn<QStringList>("targets"); // on 192.168.1.5/24 and 10.0.0.2/8
+        QTest::newRow("colons") << "00:09:34:ab:CD:ef"
+                                << "00:09:34:AB:CD:EF"
+                                << "192.168.1.20" << QStringList{"192.168.1.255", "192.168.1.20"};
+        QTest::newRow("hyphens") << " 00-09-34-AB-CD-EF "
+                                 << "00:09:34:AB:CD:EF"
+                                 << "10.1.2.3" << QStringList{"10.255.255.255", "10.1.2.3"};
+        QTest::newRow("on no network of this machine")
+            << "00:09:34:AB:CD:EF"
+            << "00:09:34:AB:CD:EF"
+            << "203.0.113.5" << QStringList{"203.0.113.5"};
+        QTest::newRow("IPv6") << "00:09:34:AB:CD:EF"
+                              << "00:09:34:AB:CD:EF"
+                              << "fe80::1" << QStringList{};
+        QTest::newRow("five pairs") << "00:09:34:AB:CD"
+                                    << ""
+                                    << "" << QStringList{};
+        QTest::newRow("mixed separators") << "00:09-34:AB:CD:EF"
+                                          << ""
+                                          << "" << QStringList{};
+        QTest::newRow("no separators") << "000934ABCDEF"
+                                       << ""
+                                       << "" << QStringList{};
+        QTest::newRow("not hex") << "00:09:34:AB:CD:EG"
+                                 << ""
+                                 << "" << QStringList{};
+    }
+
+    void wakeOnLan()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QFETCH(QString, receiver);
+        QFETCH(QStringList, targets);
+        const std::optional<QByteArray> parsed = ParseHardwareAddress(typed);
+        QCOMPARE(parsed ? FormatHardwareAddress(*parsed) : QString(), kept);
+        if (!parsed)
+            return;
+        const QByteArray packet = MagicPacket(*parsed);
+        QCOMPARE(packet.size(), 102);
+        QCOMPARE(packet.left(6), QByteArray(6, '\xff'));
+        QCOMPARE(packet.mid(6), parsed->repeated(16));
+        QList<QNetworkAddressEntry> networks(2);
+        networks[0].setIp(QHostAddress("192.168.1.5"));
+        networks[0].setPrefixLength(24);
+        networks[0].setBroadcast(QHostAddress("192.168.1.255"));
+        networks[1].setIp(QHostAddress("10.0.0.2"));
+        networks[1].setPrefixLength(8);
+        networks[1].setBroadcast(QHostAddress("10.255.255.255"));
+        QStringList went;
+        for (const QHostAddress &target : WakeTargets(QHostAddress(receiver), networks))
+            went += target.toString();
+        QCOMPARE(went, targets);
+    }
+
+    // A receiver in deep standby answers nothing until its magic packet comes; then it starts,
+    // and the message goes once its web interface answers. Without a hardware address no packet
+    // goes anywhere.
+    void wakesAReceiverInDeepStandby_data()
+    {
+        QTest::addColumn<QString>("hardwareAddress");
+        QTest::newRow("known hardware address") << "00:09:34:AB:CD:EF";
+        QTest::newRow("no hardware address") << "";
+    }
+
+    void wakesAReceiverInDeepStandby()
+    {
+        QFETCH(QString, hardwareAddress);
+        QUdpSocket card; // the receiver's network card, awake in deep standby
+        if (!card.bind(QHostAddress::LocalHost, WakeOnLanPort))
+            QSKIP("UDP port 9 can't be had here (it needs root)");
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        const quint16 port = receiver.serverPort();
+        receiver.close();
+        QList<QByteArray> packets;
+        connect(&card, &QUdpSocket::readyRead, &card, [&] {
+            while (card.hasPendingDatagrams())
+                packets += card.receiveDatagram().data();
+            QTimer::singleShot(
+                500ms, &receiver, [&] { QVERIFY(receiver.listen(QHostAddress::LocalHost, port)); });
+        });
+        Message message
+            = std::get<Message>(read({"127.0.0.1:" + QString::number(port), "5", "c", "b"}));
+        message.standby = InStandby::Wake;
+        message.hardwareAddress = hardwareAddress;
+        Inet inet(8s);
+        QStringList trace;
+        inet.setTrace([&trace](const QString &line) { trace += line; });
+        QElapsedTimer clock;
+        clock.start();
+        std::optional<SendOutcome> outcome;
+        inet.Send(message, this, [&outcome](const SendOutcome &ended) { outcome = ended; });
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 15000);
+        if (hardwareAddress.isEmpty()) {
+            QVERIFY2(outcome->reason.startsWith("nothing answers at 127.0.0.1"),
+                     qPrintable(outcome->reason));
+            QTest::qWait(100);
+            QCOMPARE(packets.size(), 0);
+            return;
+        }
+        QCOMPARE(outcome->reason, QString());
+        QCOMPARE(packets, QList<QByteArray>{MagicPacket(*ParseHardwareAddress(hardwareAddress))});
+        QVERIFY(trace.contains("> magic packet for 00:09:34:AB:CD:EF (to 127.0.0.1 port 9)"));
+        QVERIFY(clock.elapsed() >= 2000); // asked again after 2 seconds, not at once
+        QVERIFY(!receiver.requests().isEmpty());
     }
 
     // What the dialogue does next, from what it knows and what the receiver answered: with no
