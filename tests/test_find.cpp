@@ -256,6 +256,54 @@ private slots:
             for (const QByteArray &request : web->requests())
                 QVERIFY2(request.startsWith("GET /web/about "), request.constData());
     }
+
+    // quillora-send --wake and a simulator in deep standby, as processes of their own: the
+    // magic packet reaches the receiver's network card, the receiver starts, and the message
+    // goes once its web interface answers; without --wake nothing is sent to UDP port 9.
+    void wakesFromDeepStandby_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("--wake with its hardware address")
+            << QStringList{"--wake", "--mac", "00-09-34-ab-cd-ef", "--max-time", "10"} << 0;
+        QTest::newRow("without --wake") << QStringList{"--max-time", "3"} << 1;
+    }
+
+    void wakesFromDeepStandby()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QVERIFY(start(QUILLORA_SIM,
+                      {"8301",
+                       "--firmware",
+                       "openwebif",
+                       "--deep-standby",
+                       "00:09:34:AB:CD:EF",
+                       "--boot-seconds",
+                       "1"},
+                      "waiting for Wake-on-LAN"));
+        QProcess send;
+        send.start(QUILLORA_SEND,
+                   QStringList{"-a", "127.0.0.1:8301", "--verbose"} + arguments
+                       + QStringList{"Dinner is ready"});
+        QTRY_COMPARE_WITH_TIMEOUT(send.state(), QProcess::NotRunning, 20000);
+        const QString err = QString::fromUtf8(send.readAllStandardError());
+        QCOMPARE(send.exitCode(), exitCode);
+        QProcess &simulator = *m_processes.back();
+        simulator.waitForReadyRead(500);
+        const QString shown = QString::fromUtf8(simulator.readAll());
+        if (exitCode == 0) {
+            QVERIFY2(err.contains("> magic packet for 00:09:34:AB:CD:EF (to 127.0.0.1 port 9)"),
+                     qPrintable(err));
+            QVERIFY2(shown.contains("Wake-on-LAN packet to 127.0.0.1 from 127.0.0.1"),
+                     qPrintable(shown));
+            QVERIFY2(shown.contains("Dinner is ready"), qPrintable(shown));
+        } else {
+            QVERIFY2(!err.contains("magic packet"), qPrintable(err));
+            QVERIFY2(!shown.contains("Wake-on-LAN packet"), qPrintable(shown));
+            QVERIFY2(err.contains("may also be switched off or in deep standby"), qPrintable(err));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFind)
