@@ -12,6 +12,19 @@ void report(const SendQuestions &ask, const QString &reason)
     ask.report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ") + reason);
 }
 
+// In standby, or where nothing answers at a receiver whose hardware address is known, in deep
+// standby perhaps: the user decides whether to wake it.
+bool mayBeInStandby(const Message &message, const SendOutcome &outcome)
+{
+    if (!outcome.failure || message.standby != InStandby::Refuse)
+        return false;
+    const SendFailure::Kind kind = outcome.failure->kind;
+    return kind == SendFailure::Kind::InStandby
+           || (!message.hardwareAddress.isEmpty()
+               && (kind == SendFailure::Kind::RefusedConnection
+                   || kind == SendFailure::Kind::NoAnswer));
+}
+
 void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const SendQuestions &ask)
 {
     inet.Send(message, log, [message, log, &inet, ask](const SendOutcome &outcome) {
@@ -20,7 +33,7 @@ void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const
                 send(message, log, inet, ask);
             return;
         }
-        if (outcome.failure && outcome.failure->kind == SendFailure::Kind::InStandby) {
+        if (mayBeInStandby(message, outcome)) {
             if (const InStandby choice = ask.standby(); choice != InStandby::Refuse) {
                 Message again = message;
                 again.standby = choice;
