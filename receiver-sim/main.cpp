@@ -61,6 +61,13 @@ loadTls(ReceiverSim &receiver, const QString &certificatePath, const QString &ke
     return keyPath + QStringLiteral(": not an unencrypted PEM key (RSA or EC)");
 }
 
+// An option, added to the parser as it is made, so that each is named once.
+QCommandLineOption added(QCommandLineParser &parser, const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    return option;
+}
+
 // The options, as --help lists them.
 struct Options
 {
@@ -87,72 +94,108 @@ Options addOptions(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("Port to listen on at 127.0.0.1."));
-    const QCommandLineOption firmware(
-        QStringLiteral("firmware"),
-        QStringLiteral("The receiver to play: first (default), openwebif or maker."),
-        QStringLiteral("kind"),
-        QStringLiteral("first"));
-    const QCommandLineOption user(
-        QStringLiteral("user"), QStringLiteral("Demand this login name."), QStringLiteral("name"));
-    const QCommandLineOption password(QStringLiteral("password"),
-                                      QStringLiteral("Demand this password."),
-                                      QStringLiteral("secret"));
-    const QCommandLineOption maxLine(
-        QStringLiteral("max-line"),
-        QStringLiteral("Drop the connection of a request line longer than this, as the web server "
-                       "of second-generation receivers does (default 16384 for openwebif and "
-                       "maker, none for first)."),
-        QStringLiteral("bytes"));
-    const QCommandLineOption tlsCertificate(
-        QStringLiteral("tls-certificate"),
-        QStringLiteral("Serve HTTPS with this certificate (PEM), as receivers with HTTPS on do."),
-        QStringLiteral("file"));
-    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
-                                    QStringLiteral("The certificate's private key (PEM)."),
-                                    QStringLiteral("file"));
-    const QCommandLineOption announce(
-        QStringLiteral("announce"),
-        QStringLiteral("Announce the receiver by this name on the local network by multicast DNS, "
-                       "as receivers do, so that quillora-send --find and the window find it "
-                       "(on this machine only)."),
-        QStringLiteral("name"));
-    const QCommandLineOption answer(
-        QStringLiteral("answer"),
-        QStringLiteral("How the person at the TV answers a yes/no question: yes, no or none "
-                       "(default none). A question with a timeout of its own answers itself with "
-                       "yes when that runs out, as a receiver does."),
-        QStringLiteral("answer"),
-        QStringLiteral("none"));
-    const QCommandLineOption answerAfter(QStringLiteral("answer-after"),
-                                         QStringLiteral("Seconds before that answer (default 0)."),
-                                         QStringLiteral("seconds"),
-                                         QStringLiteral("0"));
-    const QCommandLineOption language(
-        QStringLiteral("language"),
-        QStringLiteral("Language of the answer texts, as OpenWebif gives them: %1 (default en). "
-                       "The maker's interface answers in English.")
-            .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
-        QStringLiteral("code"),
-        QStringLiteral("en"));
-    const QCommandLineOption standby(
-        QStringLiteral("standby"),
-        QStringLiteral("Start in standby: the power state says so, messages are taken but shown "
-                       "on a dark screen, and /web/powerstate?newstate=4 wakes it up."));
-    const QCommandLineOption wakeAfter(QStringLiteral("wake-after"),
-                                       QStringLiteral("Seconds it takes to wake up (default 0)."),
-                                       QStringLiteral("seconds"),
-                                       QStringLiteral("0"));
-    const QCommandLineOption deepStandby(
-        QStringLiteral("deep-standby"),
-        QStringLiteral("Start in deep standby: nothing answers until a Wake-on-LAN packet for "
-                       "this hardware address comes to UDP port 9 (which needs the right to use "
-                       "it). /web/about tells the same address."),
-        QStringLiteral("mac"));
-    const QCommandLineOption bootSeconds(
-        QStringLiteral("boot-seconds"),
-        QStringLiteral("Seconds from the Wake-on-LAN packet until it answers (default 0)."),
-        QStringLiteral("seconds"),
-        QStringLiteral("0"));
+    const QCommandLineOption firmware
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("firmware"),
+                    QStringLiteral("The receiver to play: first (default), openwebif or maker."),
+                    QStringLiteral("kind"),
+                    QStringLiteral("first")));
+    const QCommandLineOption user
+        = added(parser,
+                QCommandLineOption(QStringLiteral("user"),
+                                   QStringLiteral("Demand this login name."),
+                                   QStringLiteral("name")));
+    const QCommandLineOption password
+        = added(parser,
+                QCommandLineOption(QStringLiteral("password"),
+                                   QStringLiteral("Demand this password."),
+                                   QStringLiteral("secret")));
+    const QCommandLineOption maxLine
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("max-line"),
+                    QStringLiteral(
+                        "Drop the connection of a request line longer than this, as the web server "
+                        "of second-generation receivers does (default 16384 for openwebif and "
+                        "maker, none for first)."),
+                    QStringLiteral("bytes")));
+    const QCommandLineOption tlsCertificate
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("tls-certificate"),
+                    QStringLiteral(
+                        "Serve HTTPS with this certificate (PEM), as receivers with HTTPS on do."),
+                    QStringLiteral("file")));
+    const QCommandLineOption tlsKey
+        = added(parser,
+                QCommandLineOption(QStringLiteral("tls-key"),
+                                   QStringLiteral("The certificate's private key (PEM)."),
+                                   QStringLiteral("file")));
+    const QCommandLineOption announce
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("announce"),
+                    QStringLiteral(
+                        "Announce the receiver by this name on the local network by multicast DNS, "
+                        "as receivers do, so that quillora-send --find and the window find it "
+                        "(on this machine only)."),
+                    QStringLiteral("name")));
+    const QCommandLineOption answer
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("answer"),
+                    QStringLiteral(
+                        "How the person at the TV answers a yes/no question: yes, no or none "
+                        "(default none). A question with a timeout of its own answers itself with "
+                        "yes when that runs out, as a receiver does."),
+                    QStringLiteral("answer"),
+                    QStringLiteral("none")));
+    const QCommandLineOption answerAfter
+        = added(parser,
+                QCommandLineOption(QStringLiteral("answer-after"),
+                                   QStringLiteral("Seconds before that answer (default 0)."),
+                                   QStringLiteral("seconds"),
+                                   QStringLiteral("0")));
+    const QCommandLineOption language
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("language"),
+                    QStringLiteral(
+                        "Language of the answer texts, as OpenWebif gives them: %1 (default en). "
+                        "The maker's interface answers in English.")
+                        .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
+                    QStringLiteral("code"),
+                    QStringLiteral("en")));
+    const QCommandLineOption standby
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("standby"),
+                    QStringLiteral(
+                        "Start in standby: the power state says so, messages are taken but shown "
+                        "on a dark screen, and /web/powerstate?newstate=4 wakes it up.")));
+    const QCommandLineOption wakeAfter
+        = added(parser,
+                QCommandLineOption(QStringLiteral("wake-after"),
+                                   QStringLiteral("Seconds it takes to wake up (default 0)."),
+                                   QStringLiteral("seconds"),
+                                   QStringLiteral("0")));
+    const QCommandLineOption deepStandby
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("deep-standby"),
+                    QStringLiteral(
+                        "Start in deep standby: nothing answers until a Wake-on-LAN packet for "
+                        "this hardware address comes to UDP port 9 (which needs the right to use "
+                        "it). /web/about tells the same address."),
+                    QStringLiteral("mac")));
+    const QCommandLineOption bootSeconds = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("boot-seconds"),
+            QStringLiteral("Seconds from the Wake-on-LAN packet until it answers (default 0)."),
+            QStringLiteral("seconds"),
+            QStringLiteral("0")));
     const Options options{firmware,
                           user,
                           password,
@@ -163,20 +206,6 @@ Options addOptions(QCommandLineParser &parser)
                           answer,
                           answerAfter,
                           language};
-    parser.addOptions({firmware,
-                       user,
-                       password,
-                       maxLine,
-                       tlsCertificate,
-                       tlsKey,
-                       announce,
-                       answer,
-                       answerAfter,
-                       language,
-                       standby,
-                       wakeAfter,
-                       deepStandby,
-                       bootSeconds});
     return options;
 }
 

@@ -39,6 +39,13 @@ Examples:
   quillora-send --type question -a 192.168.1.20 -t 30 "Switch the NAS off?" && nas-off
 )";
 
+// An option, added to the parser as it is made, so that each is named once.
+QCommandLineOption added(QCommandLineParser &parser, const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    return option;
+}
+
 // The options, as --help lists them.
 struct Options
 {
@@ -64,82 +71,99 @@ Options addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(QStringLiteral(
         "Puts a message on the TV through the receiver, as Quillora's Send button does.\n"
         "With no BODY, or the single word -, the body is read from standard input."));
-    const QCommandLineOption address(
-        {QStringLiteral("a"), QStringLiteral("address")},
-        QStringLiteral("Receiver address, as in the window: [https://][user:password@]host[:port]. "
-                       "Give it again for more receivers."),
-        QStringLiteral("address"));
-    const QCommandLineOption timeout(
-        {QStringLiteral("t"), QStringLiteral("timeout")},
-        QStringLiteral("Timeout sent with the message; for a question, the seconds to wait for "
-                       "the answer (default: the settings file's, else 60)."),
-        QStringLiteral("timeout"));
-    const QCommandLineOption caption({QStringLiteral("c"), QStringLiteral("caption")},
-                                     QStringLiteral("Caption (default \"Quillora\")."),
-                                     QStringLiteral("caption"),
-                                     QStringLiteral("Quillora"));
-    const QCommandLineOption type(
-        QStringLiteral("type"),
-        QStringLiteral("Box shown by receivers of the second generation: info, warning, error "
-                       "(default info), or question: Yes and No, with the answer as the exit "
-                       "status. The first generation shows every message alike and can't ask."),
-        QStringLiteral("type"),
-        QStringLiteral("info"));
-    const QCommandLineOption maxTime(
-        QStringLiteral("max-time"),
-        QStringLiteral("Seconds to wait for each receiver's answer (default 60)."),
-        QStringLiteral("seconds"),
-        QStringLiteral("60"));
-    const QCommandLineOption fingerprint(
-        QStringLiteral("fingerprint"),
-        QStringLiteral("Trust an HTTPS receiver's certificate with this SHA-256 fingerprint, for "
-                       "this run. Give it again for more receivers."),
-        QStringLiteral("sha256"));
-    const QCommandLineOption verbose(
-        QStringLiteral("verbose"),
-        QStringLiteral(
-            "Show on standard error what is said to each receiver and what it answers."));
-    const QCommandLineOption settings(
-        QStringLiteral("settings"),
-        QStringLiteral(
-            "Settings file to take the address, timeout and trusted certificates from "
-            "(default: Tavrel.INI next to the program, or in the user's settings folder when "
-            "the program's folder can't be written)."),
-        QStringLiteral("file"));
-    const QCommandLineOption find(
-        QStringLiteral("find"),
-        QStringLiteral("Send nothing: list the receivers on the local network, one per line: name, "
-                       "address to type and what answers there. Takes up to 3 seconds."));
-    const QCommandLineOption wake(
-        QStringLiteral("wake"),
-        QStringLiteral("A receiver in standby is switched on first, and shown the message once "
-                       "its screen is on; one in deep standby gets a Wake-on-LAN packet for its "
-                       "hardware address (--mac, or the settings file's). --max-time is then "
-                       "120 unless given."));
-    const QCommandLineOption evenInStandby(
-        QStringLiteral("even-in-standby"),
-        QStringLiteral("Send without asking whether the receiver is in standby."));
-    const QCommandLineOption status(
-        QStringLiteral("status"),
-        QStringLiteral("Send nothing: print whether each receiver is on, in standby or unknown "
-                       "(exit status 0, 5, or 1 when one did not answer)."));
-    const QCommandLineOption mac(
-        QStringLiteral("mac"),
-        QStringLiteral("The receiver's hardware address for --wake, as 00:09:34:AB:CD:EF."),
-        QStringLiteral("address"));
-    parser.addOptions({address,
-                       timeout,
-                       caption,
-                       type,
-                       maxTime,
-                       fingerprint,
-                       verbose,
-                       settings,
-                       find,
-                       wake,
-                       evenInStandby,
-                       status,
-                       mac});
+    const QCommandLineOption address = added(
+        parser,
+        QCommandLineOption(
+            {QStringLiteral("a"), QStringLiteral("address")},
+            QStringLiteral(
+                "Receiver address, as in the window: [https://][user:password@]host[:port]. "
+                "Give it again for more receivers."),
+            QStringLiteral("address")));
+    const QCommandLineOption timeout = added(
+        parser,
+        QCommandLineOption(
+            {QStringLiteral("t"), QStringLiteral("timeout")},
+            QStringLiteral("Timeout sent with the message; for a question, the seconds to wait for "
+                           "the answer (default: the settings file's, else 60)."),
+            QStringLiteral("timeout")));
+    const QCommandLineOption caption
+        = added(parser,
+                QCommandLineOption({QStringLiteral("c"), QStringLiteral("caption")},
+                                   QStringLiteral("Caption (default \"Quillora\")."),
+                                   QStringLiteral("caption"),
+                                   QStringLiteral("Quillora")));
+    const QCommandLineOption type = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("type"),
+            QStringLiteral("Box shown by receivers of the second generation: info, warning, error "
+                           "(default info), or question: Yes and No, with the answer as the exit "
+                           "status. The first generation shows every message alike and can't ask."),
+            QStringLiteral("type"),
+            QStringLiteral("info")));
+    const QCommandLineOption maxTime
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("max-time"),
+                    QStringLiteral("Seconds to wait for each receiver's answer (default 60)."),
+                    QStringLiteral("seconds"),
+                    QStringLiteral("60")));
+    const QCommandLineOption fingerprint
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("fingerprint"),
+                    QStringLiteral(
+                        "Trust an HTTPS receiver's certificate with this SHA-256 fingerprint, for "
+                        "this run. Give it again for more receivers."),
+                    QStringLiteral("sha256")));
+    const QCommandLineOption verbose = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("verbose"),
+            QStringLiteral(
+                "Show on standard error what is said to each receiver and what it answers.")));
+    const QCommandLineOption settings = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("settings"),
+            QStringLiteral(
+                "Settings file to take the address, timeout and trusted certificates from "
+                "(default: Tavrel.INI next to the program, or in the user's settings folder when "
+                "the program's folder can't be written)."),
+            QStringLiteral("file")));
+    const QCommandLineOption find = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("find"),
+            QStringLiteral(
+                "Send nothing: list the receivers on the local network, one per line: name, "
+                "address to type and what answers there. Takes up to 3 seconds.")));
+    const QCommandLineOption wake
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("wake"),
+                    QStringLiteral(
+                        "A receiver in standby is switched on first, and shown the message once "
+                        "its screen is on; one in deep standby gets a Wake-on-LAN packet for its "
+                        "hardware address (--mac, or the settings file's). --max-time is then "
+                        "120 unless given.")));
+    const QCommandLineOption evenInStandby
+        = added(parser,
+                QCommandLineOption(
+                    QStringLiteral("even-in-standby"),
+                    QStringLiteral("Send without asking whether the receiver is in standby.")));
+    const QCommandLineOption status = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("status"),
+            QStringLiteral("Send nothing: print whether each receiver is on, in standby or unknown "
+                           "(exit status 0, 5, or 1 when one did not answer).")));
+    const QCommandLineOption mac = added(
+        parser,
+        QCommandLineOption(
+            QStringLiteral("mac"),
+            QStringLiteral("The receiver's hardware address for --wake, as 00:09:34:AB:CD:EF."),
+            QStringLiteral("address")));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("BODY"),
