@@ -1505,6 +1505,9 @@ private slots:
         QFETCH(bool, earlier);
         QFETCH(bool, flush);
         QFETCH(QString, listed);
+        if (fromElsewhere && TlsFront::underWine())
+            QSKIP("under Wine an answer sent from 127.0.0.2 reaches the finder as one from "
+                  "127.0.0.1 in one run and not at all in another");
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         Responder responder;
         QVERIFY(responder.listen());
@@ -1534,10 +1537,6 @@ private slots:
                                responder.finderPort);
         });
         QStringList trace;
-        if (fromElsewhere && TlsFront::underWine())
-            QEXPECT_FAIL("",
-                         "under Wine an answer sent from 127.0.0.2 is heard as one from 127.0.0.1",
-                         Abort);
         QCOMPARE(search(finder, responder, &trace),
                  QString(listed).replace("ADDR", receiver.address()));
         if (fromElsewhere)
