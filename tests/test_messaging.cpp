@@ -2073,11 +2073,119 @@ private slots:
             "401|Unauthorized|",
             0,
             "finish: the receiver refused the login");
+        const auto power = [](const char *standby) {
+            return QStringLiteral("200|OK|<e2powerstate>\n<e2instandby>\n%1\n</e2instandby>\n"
+                                  "</e2powerstate>")
+                .arg(standby);
+        };
+        row("in standby: refused",
+            "notice refuse",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "finish: the receiver is in standby, so nobody would see the message; --wake "
+            "switches it on first");
+        row("in standby: woken",
+            "notice wake",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "send Wake");
+        row("in standby: sent anyway",
+            "notice",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "send Message");
+        row("switched on",
+            "notice refuse",
+            "",
+            Step::PowerState,
+            power("false"),
+            0,
+            "send Message");
+        row("no power state",
+            "notice refuse",
+            "",
+            Step::PowerState,
+            "404|Not Found|",
+            0,
+            "send Message");
+        row("power state in other words",
+            "notice refuse",
+            "",
+            Step::PowerState,
+            power("True"),
+            0,
+            "send Message");
+        row("told to wake",
+            "notice wake",
+            "",
+            Step::Wake,
+            power("true"),
+            0,
+            "after 1000 PowerState");
+        row("still waking",
+            "notice wake",
+            "woken",
+            Step::PowerState,
+            power("true"),
+            0,
+            "after 1000 PowerState");
+        row("nothing answers, hardware address known",
+            "notice wake mac",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "wake on LAN, after 2000 FirstGeneration");
+        row("nothing answers after the magic packet",
+            "notice wake mac",
+            "wol",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "after 2000 FirstGeneration");
+        row("nothing answers, no hardware address",
+            "notice wake",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on; the receiver may also be switched "
+            "off or in deep standby");
+        row("taken, hardware address to learn",
+            "notice learn",
+            "",
+            Step::Message,
+            "200|OK|" + QString::fromUtf8(ok),
+            0,
+            "send About remember");
+        row("hardware address learned",
+            "notice learn",
+            "",
+            Step::About,
+            "200|OK|<e2abouts><e2about><e2lanmac>00:09:34:ab:cd:ef</e2lanmac></e2about>"
+            "</e2abouts>",
+            0,
+            "finish delivered hardware 00:09:34:AB:CD:EF");
+        row("hardware address not told",
+            "notice learn login",
+            "",
+            Step::About,
+            "401|Unauthorized|",
+            0,
+            "finish delivered");
     }
 
     void dialogueRules()
     {
         QFETCH(QString, message);
+        const QString &kind = message;
         QFETCH(QString, known);
         QFETCH(DialogueRules::Step, step);
         QFETCH(QString, answer);
@@ -2090,6 +2198,8 @@ private slots:
                           body,
                           message.contains("question") ? std::optional(5s) : std::nullopt};
         DialogueRules::State state;
+        state.woken = known == "woken";
+        state.wakeOnLanSent = known == "wol";
         state.remembered = known == "remembered";
         state.sessionRenewed = known == "renewed";
         state.session = known == "session" ? "s0" : "";
@@ -2106,17 +2216,29 @@ private slots:
                               answer.section('|', 1, 1).toUtf8(),
                               answer.section('|', 2).toUtf8()};
         outcome.unanswered = answer == "dropped";
-        const DialogueRules::Next decided
-            = DialogueRules::Decide(std::get<Message>(read(typed)),
-                                    state,
-                                    step,
-                                    outcome,
-                                    std::chrono::milliseconds(waitLeft));
-        static const QStringList steps{
-            "FirstGeneration", "Session", "EarlierAnswer", "Message", "Answer"};
+        Message sent = std::get<Message>(read(typed));
+        sent.standby = kind.contains("refuse") ? InStandby::Refuse
+                       : kind.contains("wake") ? InStandby::Wake
+                                               : InStandby::SendAnyway;
+        sent.hardwareAddress = kind.contains("mac") ? "00:09:34:AB:CD:EF" : "";
+        sent.learnHardwareAddress = kind.contains("learn");
+        const DialogueRules::Next decided = DialogueRules::Decide(
+            sent, state, step, outcome, std::chrono::milliseconds(waitLeft));
+        static const QStringList steps{"FirstGeneration",
+                                       "Session",
+                                       "EarlierAnswer",
+                                       "Message",
+                                       "Answer",
+                                       "PowerState",
+                                       "Wake",
+                                       "About"};
         QString said;
         using Action = DialogueRules::Next::Action;
-        if (decided.action == Action::Send)
+        if (decided.action == Action::WakeOnLan)
+            said = QStringLiteral("wake on LAN, after %1 %2")
+                       .arg(decided.after.count())
+                       .arg(steps[int(decided.step)]);
+        else if (decided.action == Action::Send)
             said = "send " + steps[int(decided.step)];
         else if (decided.action == Action::SendAfter)
             said = QStringLiteral("after %1 %2")
@@ -2131,6 +2253,8 @@ private slots:
             said = "finish delivered";
         if (!state.session.isEmpty() && state.session != "s0")
             said += " session " + state.session;
+        if (!decided.outcome.hardwareAddress.isEmpty())
+            said += " hardware " + decided.outcome.hardwareAddress;
         if (decided.remember)
             said += " remember";
         if (decided.forget)

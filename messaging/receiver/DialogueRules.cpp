@@ -339,13 +339,13 @@ Next Decide(const Message &message,
             std::chrono::milliseconds waitLeft)
 {
     const ReceiverAddress &address = message.address;
+    if (step == Step::About) // the message was taken, whatever comes of this
+        return outcome.failure ? finish({}) : hardwareAddress(outcome.answer);
     if (outcome.failure) {
         // A second-generation receiver's web server may drop a long request line unanswered.
         if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
             && isLongRequest(message, state))
             return showing(message, state, Step::Session);
-        if (step == Step::About) // the message was taken all the same
-            return finish({});
         const auto kind = outcome.failure->kind;
         if (kind == HttpFailure::Kind::Refused || kind == HttpFailure::Kind::Network)
             if (auto woken = wakeFromDeepStandby(message, state, step))
@@ -377,7 +377,7 @@ Next Decide(const Message &message,
     case Step::Wake:
         return woken(state, answer);
     case Step::About:
-        return hardwareAddress(answer);
+        break;
     }
     return finish({});
 }
