@@ -87,31 +87,30 @@ struct Options
     QCommandLineOption bootSeconds{QStringLiteral("boot-seconds")};
 };
 
-Options addOptions(QCommandLineParser &parser)
+// The options that say what a run does; then those that say how.
+void addWhatOptions(QCommandLineParser &parser, Options &options)
 {
     parser.setApplicationDescription(
         QStringLiteral("Answers Quillora's messages like a receiver."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("Port to listen on at 127.0.0.1."));
-    const QCommandLineOption firmware
+    options.firmware
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("firmware"),
                     QStringLiteral("The receiver to play: first (default), openwebif or maker."),
                     QStringLiteral("kind"),
                     QStringLiteral("first")));
-    const QCommandLineOption user
-        = added(parser,
-                QCommandLineOption(QStringLiteral("user"),
-                                   QStringLiteral("Demand this login name."),
-                                   QStringLiteral("name")));
-    const QCommandLineOption password
-        = added(parser,
-                QCommandLineOption(QStringLiteral("password"),
-                                   QStringLiteral("Demand this password."),
-                                   QStringLiteral("secret")));
-    const QCommandLineOption maxLine
+    options.user = added(parser,
+                         QCommandLineOption(QStringLiteral("user"),
+                                            QStringLiteral("Demand this login name."),
+                                            QStringLiteral("name")));
+    options.password = added(parser,
+                             QCommandLineOption(QStringLiteral("password"),
+                                                QStringLiteral("Demand this password."),
+                                                QStringLiteral("secret")));
+    options.maxLine
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("max-line"),
@@ -120,19 +119,23 @@ Options addOptions(QCommandLineParser &parser)
                         "of second-generation receivers does (default 16384 for openwebif and "
                         "maker, none for first)."),
                     QStringLiteral("bytes")));
-    const QCommandLineOption tlsCertificate
+    options.tlsCertificate
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("tls-certificate"),
                     QStringLiteral(
                         "Serve HTTPS with this certificate (PEM), as receivers with HTTPS on do."),
                     QStringLiteral("file")));
-    const QCommandLineOption tlsKey
+    options.tlsKey
         = added(parser,
                 QCommandLineOption(QStringLiteral("tls-key"),
                                    QStringLiteral("The certificate's private key (PEM)."),
                                    QStringLiteral("file")));
-    const QCommandLineOption announce
+}
+
+void addHowOptions(QCommandLineParser &parser, Options &options)
+{
+    options.announce
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("announce"),
@@ -141,7 +144,7 @@ Options addOptions(QCommandLineParser &parser)
                         "as receivers do, so that quillora-send --find and the window find it "
                         "(on this machine only)."),
                     QStringLiteral("name")));
-    const QCommandLineOption answer
+    options.answer
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("answer"),
@@ -151,13 +154,13 @@ Options addOptions(QCommandLineParser &parser)
                         "yes when that runs out, as a receiver does."),
                     QStringLiteral("answer"),
                     QStringLiteral("none")));
-    const QCommandLineOption answerAfter
+    options.answerAfter
         = added(parser,
                 QCommandLineOption(QStringLiteral("answer-after"),
                                    QStringLiteral("Seconds before that answer (default 0)."),
                                    QStringLiteral("seconds"),
                                    QStringLiteral("0")));
-    const QCommandLineOption language
+    options.language
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("language"),
@@ -167,20 +170,20 @@ Options addOptions(QCommandLineParser &parser)
                         .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
                     QStringLiteral("code"),
                     QStringLiteral("en")));
-    const QCommandLineOption standby
+    options.standby
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("standby"),
                     QStringLiteral(
                         "Start in standby: the power state says so, messages are taken but shown "
                         "on a dark screen, and /web/powerstate?newstate=4 wakes it up.")));
-    const QCommandLineOption wakeAfter
+    options.wakeAfter
         = added(parser,
                 QCommandLineOption(QStringLiteral("wake-after"),
                                    QStringLiteral("Seconds it takes to wake up (default 0)."),
                                    QStringLiteral("seconds"),
                                    QStringLiteral("0")));
-    const QCommandLineOption deepStandby
+    options.deepStandby
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("deep-standby"),
@@ -189,23 +192,20 @@ Options addOptions(QCommandLineParser &parser)
                         "this hardware address comes to UDP port 9 (which needs the right to use "
                         "it). /web/about tells the same address."),
                     QStringLiteral("mac")));
-    const QCommandLineOption bootSeconds = added(
+    options.bootSeconds = added(
         parser,
         QCommandLineOption(
             QStringLiteral("boot-seconds"),
             QStringLiteral("Seconds from the Wake-on-LAN packet until it answers (default 0)."),
             QStringLiteral("seconds"),
             QStringLiteral("0")));
-    const Options options{firmware,
-                          user,
-                          password,
-                          maxLine,
-                          tlsCertificate,
-                          tlsKey,
-                          announce,
-                          answer,
-                          answerAfter,
-                          language};
+}
+
+Options addOptions(QCommandLineParser &parser)
+{
+    Options options;
+    addWhatOptions(parser, options);
+    addHowOptions(parser, options);
     return options;
 }
 
@@ -296,6 +296,42 @@ void printWhatIsShown(ReceiverSim &receiver, QTextStream &out)
                      });
 }
 
+// In deep standby only the network card listens, for its own magic packet; the receiver starts
+// a while after it came. Why it can't, or empty.
+QString sleepDeeply(ReceiverSim &receiver,
+                    QUdpSocket &card,
+                    const QCommandLineParser &parser,
+                    const Options &options,
+                    quint16 port,
+                    QTextStream &out)
+{
+    const QByteArray magic = MagicPacket(*ParseHardwareAddress(parser.value(options.deepStandby)));
+    bool isNumber = false;
+    const double boot = parser.value(options.bootSeconds).toDouble(&isNumber);
+    if (!isNumber || boot < 0)
+        return QStringLiteral("--boot-seconds wants a number");
+    if (!card.bind(QHostAddress::AnyIPv4, WakeOnLanPort))
+        return card.errorString();
+    QObject::connect(
+        &card, &QUdpSocket::readyRead, &receiver, [&card, &receiver, &out, magic, boot, port] {
+            while (card.hasPendingDatagrams()) {
+                const QNetworkDatagram packet = card.receiveDatagram();
+                if (packet.data() != magic)
+                    continue;
+                out << "Wake-on-LAN packet to " << packet.destinationAddress().toString()
+                    << " from " << packet.senderAddress().toString() << Qt::endl;
+                if (receiver.isListening())
+                    continue;
+                QTimer::singleShot(qRound64(boot * 1000), &receiver, [&receiver, &out, port] {
+                    if (receiver.listen(QHostAddress::LocalHost, port))
+                        out << "Receiver started from deep standby" << Qt::endl;
+                });
+            }
+        });
+    out << "Receiver in deep standby, waiting for Wake-on-LAN" << Qt::endl;
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -325,35 +361,13 @@ int main(int argc, char *argv[])
         return 2;
     }
     const bool tls = parser.isSet(options.tlsCertificate);
-    std::optional<QUdpSocket> wakeOnLan;
+    QUdpSocket card; // in deep standby, the network card
     if (parser.isSet(options.deepStandby)) {
-        // In deep standby only the network card listens, for its own magic packet.
-        const QByteArray magic
-            = MagicPacket(*ParseHardwareAddress(parser.value(options.deepStandby)));
-        const double boot = parser.value(options.bootSeconds).toDouble(&isNumber);
-        if (!isNumber || boot < 0
-            || !wakeOnLan.emplace().bind(QHostAddress::AnyIPv4, WakeOnLanPort)) {
-            err << "Cannot wait for Wake-on-LAN on UDP port 9: "
-                << (isNumber ? wakeOnLan->errorString() : "--boot-seconds wants a number")
-                << Qt::endl;
+        if (const QString why = sleepDeeply(receiver, card, parser, options, port, out);
+            !why.isEmpty()) {
+            err << "Cannot wait for Wake-on-LAN on UDP port 9: " << why << Qt::endl;
             return 2;
         }
-        QObject::connect(&*wakeOnLan, &QUdpSocket::readyRead, &receiver, [&, magic, boot] {
-            while (wakeOnLan->hasPendingDatagrams()) {
-                const QNetworkDatagram packet = wakeOnLan->receiveDatagram();
-                if (packet.data() != magic)
-                    continue;
-                out << "Wake-on-LAN packet to " << packet.destinationAddress().toString()
-                    << " from " << packet.senderAddress().toString() << Qt::endl;
-                if (receiver.isListening())
-                    continue;
-                QTimer::singleShot(qRound64(boot * 1000), &receiver, [&] {
-                    if (receiver.listen(QHostAddress::LocalHost, port))
-                        out << "Receiver started from deep standby" << Qt::endl;
-                });
-            }
-        });
-        out << "Receiver in deep standby, waiting for Wake-on-LAN" << Qt::endl;
     } else if (!receiver.listen(QHostAddress::LocalHost, port)) {
         err << "Cannot listen on 127.0.0.1:" << port << ": " << receiver.errorString() << Qt::endl;
         return 1;

@@ -66,12 +66,13 @@ struct Options
     QCommandLineOption mac{QStringLiteral("mac")};
 };
 
-Options addOptions(QCommandLineParser &parser)
+// The options that say what a run does; then those that say how.
+void addWhatOptions(QCommandLineParser &parser, Options &options)
 {
     parser.setApplicationDescription(QStringLiteral(
         "Puts a message on the TV through the receiver, as Quillora's Send button does.\n"
         "With no BODY, or the single word -, the body is read from standard input."));
-    const QCommandLineOption address = added(
+    options.address = added(
         parser,
         QCommandLineOption(
             {QStringLiteral("a"), QStringLiteral("address")},
@@ -79,20 +80,19 @@ Options addOptions(QCommandLineParser &parser)
                 "Receiver address, as in the window: [https://][user:password@]host[:port]. "
                 "Give it again for more receivers."),
             QStringLiteral("address")));
-    const QCommandLineOption timeout = added(
+    options.timeout = added(
         parser,
         QCommandLineOption(
             {QStringLiteral("t"), QStringLiteral("timeout")},
             QStringLiteral("Timeout sent with the message; for a question, the seconds to wait for "
                            "the answer (default: the settings file's, else 60)."),
             QStringLiteral("timeout")));
-    const QCommandLineOption caption
-        = added(parser,
-                QCommandLineOption({QStringLiteral("c"), QStringLiteral("caption")},
-                                   QStringLiteral("Caption (default \"Quillora\")."),
-                                   QStringLiteral("caption"),
-                                   QStringLiteral("Quillora")));
-    const QCommandLineOption type = added(
+    options.caption = added(parser,
+                            QCommandLineOption({QStringLiteral("c"), QStringLiteral("caption")},
+                                               QStringLiteral("Caption (default \"Quillora\")."),
+                                               QStringLiteral("caption"),
+                                               QStringLiteral("Quillora")));
+    options.type = added(
         parser,
         QCommandLineOption(
             QStringLiteral("type"),
@@ -101,14 +101,18 @@ Options addOptions(QCommandLineParser &parser)
                            "status. The first generation shows every message alike and can't ask."),
             QStringLiteral("type"),
             QStringLiteral("info")));
-    const QCommandLineOption maxTime
+}
+
+void addHowOptions(QCommandLineParser &parser, Options &options)
+{
+    options.maxTime
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("max-time"),
                     QStringLiteral("Seconds to wait for each receiver's answer (default 60)."),
                     QStringLiteral("seconds"),
                     QStringLiteral("60")));
-    const QCommandLineOption fingerprint
+    options.fingerprint
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("fingerprint"),
@@ -116,13 +120,13 @@ Options addOptions(QCommandLineParser &parser)
                         "Trust an HTTPS receiver's certificate with this SHA-256 fingerprint, for "
                         "this run. Give it again for more receivers."),
                     QStringLiteral("sha256")));
-    const QCommandLineOption verbose = added(
+    options.verbose = added(
         parser,
         QCommandLineOption(
             QStringLiteral("verbose"),
             QStringLiteral(
                 "Show on standard error what is said to each receiver and what it answers.")));
-    const QCommandLineOption settings = added(
+    options.settings = added(
         parser,
         QCommandLineOption(
             QStringLiteral("settings"),
@@ -131,14 +135,14 @@ Options addOptions(QCommandLineParser &parser)
                 "(default: Tavrel.INI next to the program, or in the user's settings folder when "
                 "the program's folder can't be written)."),
             QStringLiteral("file")));
-    const QCommandLineOption find = added(
+    options.find = added(
         parser,
         QCommandLineOption(
             QStringLiteral("find"),
             QStringLiteral(
                 "Send nothing: list the receivers on the local network, one per line: name, "
                 "address to type and what answers there. Takes up to 3 seconds.")));
-    const QCommandLineOption wake
+    options.wake
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("wake"),
@@ -147,43 +151,36 @@ Options addOptions(QCommandLineParser &parser)
                         "its screen is on; one in deep standby gets a Wake-on-LAN packet for its "
                         "hardware address (--mac, or the settings file's). --max-time is then "
                         "120 unless given.")));
-    const QCommandLineOption evenInStandby
+    options.evenInStandby
         = added(parser,
                 QCommandLineOption(
                     QStringLiteral("even-in-standby"),
                     QStringLiteral("Send without asking whether the receiver is in standby.")));
-    const QCommandLineOption status = added(
+    options.status = added(
         parser,
         QCommandLineOption(
             QStringLiteral("status"),
             QStringLiteral("Send nothing: print whether each receiver is on, in standby or unknown "
                            "(exit status 0, 5, or 1 when one did not answer).")));
-    const QCommandLineOption mac = added(
+    options.mac = added(
         parser,
         QCommandLineOption(
             QStringLiteral("mac"),
             QStringLiteral("The receiver's hardware address for --wake, as 00:09:34:AB:CD:EF."),
             QStringLiteral("address")));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    options.help = parser.addHelpOption();
+    options.version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("BODY"),
                                  QStringLiteral("Words of the message, joined by spaces."),
                                  QStringLiteral("[BODY...]"));
-    return {address,
-            timeout,
-            caption,
-            type,
-            maxTime,
-            fingerprint,
-            verbose,
-            settings,
-            find,
-            help,
-            version,
-            wake,
-            evenInStandby,
-            status,
-            mac};
+}
+
+Options addOptions(QCommandLineParser &parser)
+{
+    Options options;
+    addWhatOptions(parser, options);
+    addHowOptions(parser, options);
+    return options;
 }
 
 } // namespace
