@@ -1,5 +1,6 @@
-// Feeds the answer parser any bytes in any split. The verdict must not depend on how the bytes
-// were split, and no more of a body may be kept than the parser allows.
+// Feeds the answer parser any bytes in any split. The verdict, and for a refusal its kind and
+// where it was refused, must not depend on how the bytes were split, and no more of a body may
+// be kept than the parser allows.
 #include "HttpAnswerParser.h"
 
 #include <cstddef>
@@ -13,7 +14,8 @@ struct Result
     HttpAnswerParser::Verdict verdict;
     QByteArray statusLine;
     QByteArray body;
-    QString failure;
+    HttpRefusal::Kind refused;
+    qint64 offset;
 };
 
 Result parse(QByteArrayView answer, qsizetype piece, bool close, bool orderly)
@@ -25,7 +27,11 @@ Result parse(QByteArrayView answer, qsizetype piece, bool close, bool orderly)
         parser.closed(orderly);
     if (parser.answer().body.size() > HttpAnswerParser::MaxBodySize)
         std::abort();
-    return {parser.verdict(), parser.answer().statusLine, parser.answer().body, parser.failure()};
+    return {parser.verdict(),
+            parser.answer().statusLine,
+            parser.answer().body,
+            parser.refusal().kind,
+            parser.refusal().offset};
 }
 
 } // namespace
@@ -43,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Result whole = parse(answer, answer.size() + 1, close, orderly);
     const Result split = parse(answer, piece, close, orderly);
     if (whole.verdict != split.verdict || whole.statusLine != split.statusLine
-        || whole.body != split.body || whole.failure != split.failure)
+        || whole.body != split.body || whole.refused != split.refused
+        || whole.offset != split.offset)
         std::abort();
     return 0;
 }
