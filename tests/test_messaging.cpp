@@ -65,22 +65,27 @@ private:
     }
 
     // Sends the message through inet and waits for how it ended.
+    static SendOutcome
+    sendFor(Inet &inet, const Message &message, std::chrono::milliseconds within = 10s)
+    {
+        std::optional<SendOutcome> outcome;
+        QObject context;
+        inet.Send(message, &context, [&outcome](const SendOutcome &ended) { outcome = ended; });
+        (void)QTest::qWaitFor([&outcome] { return outcome.has_value(); }, int(within.count()));
+        if (!outcome)
+            outcome = SendOutcome::failed(
+                SendFailure::of(SendFailure::Kind::NoAnswer, {QStringLiteral("<no outcome>")}));
+        return *outcome;
+    }
+
+    // The same, for the message as typed.
     static SendOutcome sendFor(Inet &inet, const Typed &typed)
     {
         const auto message = read(typed);
         if (const QString *invalid = std::get_if<QString>(&message))
             return SendOutcome::failed(
                 SendFailure::of(SendFailure::Kind::AddressUnusable, {*invalid}));
-        std::optional<SendOutcome> outcome;
-        QObject context;
-        inet.Send(std::get<Message>(message), &context, [&outcome](const SendOutcome &ended) {
-            outcome = ended;
-        });
-        (void)QTest::qWaitFor([&outcome] { return outcome.has_value(); }, 10000);
-        if (!outcome)
-            outcome = SendOutcome::failed(
-                SendFailure::of(SendFailure::Kind::NoAnswer, {QStringLiteral("<no outcome>")}));
-        return *outcome;
+        return sendFor(inet, std::get<Message>(message));
     }
 
     // The same, with only the reason it failed: empty when delivered.
@@ -1717,9 +1722,7 @@ private slots:
         Inet inet(2500ms);
         QStringList trace;
         inet.setTrace([&trace](const QString &line) { trace += line; });
-        std::optional<SendOutcome> outcome;
-        inet.Send(message, this, [&outcome](const SendOutcome &ended) { outcome = ended; });
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 10000);
+        const std::optional<SendOutcome> outcome = sendFor(inet, message);
         static const QStringList powers{"on", "standby", "unknown"};
         QCOMPARE(outcome->failure ? outcome->reason
                  : outcome->power ? powers[int(*outcome->power)]
@@ -1831,9 +1834,7 @@ private slots:
         inet.setTrace([&trace](const QString &line) { trace += line; });
         QElapsedTimer clock;
         clock.start();
-        std::optional<SendOutcome> outcome;
-        inet.Send(message, this, [&outcome](const SendOutcome &ended) { outcome = ended; });
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 15000);
+        const std::optional<SendOutcome> outcome = sendFor(inet, message, 15s);
         if (hardwareAddress.isEmpty()) {
             QVERIFY2(outcome->reason.startsWith("nothing answers at 127.0.0.1"),
                      qPrintable(outcome->reason));

@@ -76,6 +76,12 @@ std::optional<QHash<QString, QString>> elementsOf(const HttpAnswer &answer)
     return answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
 }
 
+// One element's text of an answer, empty where it has none or can't be read.
+QString elementOf(const HttpAnswer &answer, const char *name)
+{
+    return elementsOf(answer).value_or(QHash<QString, QString>{}).value(QLatin1String(name));
+}
+
 // The step that shows something on a second-generation receiver, after its power state where
 // standby matters.
 Next showing(const Message &message, State &state, Step step)
@@ -102,10 +108,7 @@ Next firstGeneration(const Message &message, State &state, const HttpAnswer &ans
 Next takeSession(const Message &message, State &state, const HttpAnswer &answer)
 {
     // Web interfaces without sessions answer 404; the message then goes without one.
-    state.session = answer.status == 200 ? elementsOf(answer)
-                                               .value_or(QHash<QString, QString>{})
-                                               .value(QStringLiteral("e2sessionid"))
-                                         : QString();
+    state.session = elementOf(answer, "e2sessionid");
     if (state.answerSessionRenewed) // the question is on the screen already
         return Next::send(Step::Answer);
     return Next::send(message.isQuestion() && !state.sessionRenewed ? Step::EarlierAnswer
@@ -185,9 +188,7 @@ Next answerRead(State &state, const HttpAnswer &answer, std::chrono::millisecond
 // Whether the receiver is in standby: only "true" or "false" in its e2instandby counts.
 std::optional<bool> inStandby(const HttpAnswer &answer)
 {
-    const QString said = elementsOf(answer)
-                             .value_or(QHash<QString, QString>{})
-                             .value(QStringLiteral("e2instandby"));
+    const QString said = elementOf(answer, "e2instandby");
     if (said == QLatin1String("true") || said == QLatin1String("false"))
         return said == QLatin1String("true");
     return std::nullopt;
@@ -232,8 +233,7 @@ Next woken(State &state, const HttpAnswer &answer)
 Next hardwareAddress(const HttpAnswer &answer)
 {
     Next next;
-    const QString said
-        = elementsOf(answer).value_or(QHash<QString, QString>{}).value(QStringLiteral("e2lanmac"));
+    const QString said = elementOf(answer, "e2lanmac");
     if (const auto bytes = ParseHardwareAddress(said))
         next.outcome.hardwareAddress = FormatHardwareAddress(*bytes);
     return next;
