@@ -2,6 +2,7 @@
 
 #include "FoundReceiver.h"
 #include "Message.h"
+#include "ReceiverDialogue.h"
 
 #include <QObject>
 #include <QString>
@@ -15,18 +16,20 @@ class Transfer
 {
 public:
     using Done = std::function<void(const SendOutcome &outcome)>;
+    using Handlers = ReceiverDialogue::Handlers;
 
     virtual ~Transfer() = default;
 
     // The address as typed, read into its parts, or why no message can go there.
     virtual std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed) = 0;
 
-    // done comes from the event loop, and is skipped if context is gone by then. Destroying the
-    // transfer abandons what is under way, and done is not called.
-    virtual void Send(const Message &message, QObject *context, Done done) = 0;
+    // The handlers are called from the event loop, and skipped if context is gone by then.
+    // Destroying the transfer abandons what is under way, and no handler is called.
+    virtual void Send(const Message &message, QObject *context, Handlers handlers) = 0;
 
-    // Told how many sends are under way, whenever that changes.
+    // Told how many sends are under way, whenever that changes; and how many are now.
     virtual void onPendingCountChanged(std::function<void(int count)> changed) = 0;
+    virtual int pendingCount() const = 0;
 
     // Which certificates the sends from now on take beyond those the system trusts.
     virtual void setCertificateTrust(const CertificateTrust &trust) = 0;

@@ -18,10 +18,12 @@ public:
         return ParseReceiverAddress(typed);
     }
 
-    void Send(const Message &message, QObject *context, Done done) override
+    void Send(const Message &message, QObject *context, Handlers handlers) override
     {
-        m_inet.Send(message, context, std::move(done));
+        m_inet.Send(message, context, std::move(handlers));
     }
+
+    int pendingCount() const override { return m_inet.pendingCount(); }
 
     void onPendingCountChanged(std::function<void(int count)> changed) override
     {

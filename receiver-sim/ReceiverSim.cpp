@@ -145,30 +145,32 @@ QByteArray ReceiverSim::answer(const QByteArray &request)
                             + "</e2sessionid>\n",
                         "Content-Type: application/xhtml+xml\r\n");
     }
+    const QByteArray form = method == "POST" ? body : query;
+    if (m_firmware == Firmware::Maker && path.startsWith("/web/")) {
+        // Its "extended security": these three take arguments by POST only, and every call
+        // but the session's wants the session it handed out.
+        const bool postOnly
+            = path == "/web/message" || path == "/web/powerstate" || path == "/web/messageanswer";
+        if (postOnly && method == "GET" && !query.isEmpty())
+            return response(405, "Method Not Allowed", "", "Allow: POST\r\n");
+        if (!m_sessions.contains(decodeQuery(form).value(QStringLiteral("sessionid"))))
+            return response(
+                412, "Precondition Failed", "sessionid is missing, invalid or expired\n");
+    }
     if (path == "/web/about")
         return about();
     if (path == "/web/powerstate")
-        return powerState(decodeQuery(query).value(QStringLiteral("newstate")));
-    if (path == "/web/messageanswer") {
-        if (method == "GET" && m_firmware == Firmware::Maker)
-            return response(405, "Method Not Allowed", "", "Allow: POST\r\n");
-        return lastAnswer(method, method == "POST" ? body : query);
-    }
+        return powerState(decodeQuery(form).value(QStringLiteral("newstate")));
+    if (path == "/web/messageanswer")
+        return lastAnswer();
     if (path != "/web/message")
         return notFound;
-    if (method == "POST")
-        return webMessage(method, body);
-    if (m_firmware == Firmware::Maker)
-        return response(405, "Method Not Allowed", "", "Allow: POST\r\n");
-    return webMessage(method, query);
+    return webMessage(form);
 }
 
-QByteArray ReceiverSim::webMessage(const QByteArray &method, const QByteArray &form)
+QByteArray ReceiverSim::webMessage(const QByteArray &form)
 {
     const QHash<QString, QString> values = decodeQuery(form);
-    if (m_firmware == Firmware::Maker && method == "POST"
-        && !m_sessions.contains(values.value(QStringLiteral("sessionid"))))
-        return response(412, "Precondition Failed", "session id missing or invalid\n");
     const QString text = values.value(QStringLiteral("text"));
     const QString type = values.value(QStringLiteral("type"));
     if (text.isEmpty())
@@ -232,12 +234,8 @@ void ReceiverSim::answerQuestion(int question, Reply reply, const QString &how)
 }
 
 // The one last answer. The maker's interface forgets it once it has been read.
-QByteArray ReceiverSim::lastAnswer(const QByteArray &method, const QByteArray &form)
+QByteArray ReceiverSim::lastAnswer()
 {
-    const QHash<QString, QString> values = decodeQuery(form);
-    if (m_firmware == Firmware::Maker && method == "POST"
-        && !m_sessions.contains(values.value(QStringLiteral("sessionid"))))
-        return response(412, "Precondition Failed", "session id missing or invalid\n");
     const std::optional<bool> reply = m_lastReply;
     if (m_firmware == Firmware::Maker)
         m_lastReply.reset();

@@ -99,10 +99,10 @@ protected:
                                const QByteArray &headers = {});
 
 private:
-    QByteArray webMessage(const QByteArray &method, const QByteArray &query);
+    QByteArray webMessage(const QByteArray &form);
     QByteArray about() const;
     QByteArray powerState(const QString &newState);
-    QByteArray lastAnswer(const QByteArray &method, const QByteArray &form);
+    QByteArray lastAnswer();
     void ask(const QString &timeout);
     void answerQuestion(int question, Reply reply, const QString &how);
     static QByteArray stateAnswer(bool state, const QByteArray &text);

@@ -228,6 +228,11 @@ Job sendJob(const QCommandLineParser &parser, const Options &options)
                                              "as 00:09:34:AB:CD:EF or 00-09-34-AB-CD-EF, not "
                                              "\"%1\"")
                                   .arg(parser.value(options.mac))};
+        if (!IsWakeable(*job.hardwareAddress))
+            return UsageError{QStringLiteral("--mac wants the receiver's own hardware address, "
+                                             "not \"%1\": a broadcast, multicast or all-zero "
+                                             "address wakes no single receiver")
+                                  .arg(parser.value(options.mac))};
     }
     bool isNumber = false;
     // Receivers take a minute or more to start from deep standby.
@@ -326,8 +331,10 @@ Messages(const SendJob &job,
         message.address = std::get<ReceiverAddress>(std::move(parsed));
         const QString kept
             = keptHardwareAddress ? keptHardwareAddress(message.address.receiverKey()) : QString();
-        const auto hardwareAddress
+        auto hardwareAddress
             = job.hardwareAddress ? job.hardwareAddress : ParseHardwareAddress(kept);
+        if (hardwareAddress && !IsWakeable(*hardwareAddress))
+            hardwareAddress.reset();
         message.hardwareAddress
             = hardwareAddress ? FormatHardwareAddress(*hardwareAddress) : QString();
         messages += message;
@@ -341,34 +348,38 @@ Messages(const SendJob &job,
 }
 
 // What each way a send fails means for a script.
-ExitStatus StatusOf(const SendOutcome &outcome)
+ExitStatus StatusOfFailure(SendFailure::Kind kind)
 {
     using Kind = SendFailure::Kind;
-    static constexpr std::pair<Kind, ExitStatus> ByKind[] = {
-        {Kind::NoAnswer, NotDelivered},
-        {Kind::RefusedConnection, NotDelivered},
-        {Kind::NameUnknown, NotDelivered},
-        {Kind::LoginWanted, NotDelivered},
-        {Kind::LoginRefused, NotDelivered},
-        {Kind::TimedOut, NotDelivered},
-        {Kind::HttpError, NotDelivered},
-        {Kind::RefusedByReceiver, NotDelivered},
-        {Kind::CantAsk, NotDelivered},
-        {Kind::NotUnderstood, NotDelivered},
-        {Kind::AddressUnusable, Usage},
-        {Kind::CertificateUntrusted, NotDelivered},
-        {Kind::CertificateChanged, NotDelivered},
-        {Kind::TlsFailed, NotDelivered},
-        {Kind::InStandby, InStandby},
-        {Kind::NotAwake, NotDelivered},
-    };
-    if (outcome.failure) {
-        const auto *found
-            = std::find_if(std::begin(ByKind), std::end(ByKind), [&](const auto &row) {
-                  return row.first == outcome.failure->kind;
-              });
-        return found != std::end(ByKind) ? found->second : NotDelivered;
+    switch (kind) {
+    case Kind::NoAnswer:
+    case Kind::RefusedConnection:
+    case Kind::NameUnknown:
+    case Kind::LoginWanted:
+    case Kind::LoginRefused:
+    case Kind::TimedOut:
+    case Kind::HttpError:
+    case Kind::RefusedByReceiver:
+    case Kind::CantAsk:
+    case Kind::NotUnderstood:
+    case Kind::CertificateUntrusted:
+    case Kind::CertificateChanged:
+    case Kind::TlsFailed:
+    case Kind::NotAwake:
+    case Kind::Cancelled:
+        return NotDelivered;
+    case Kind::AddressUnusable:
+        return Usage;
+    case Kind::InStandby:
+        return InStandby;
     }
+    return NotDelivered;
+}
+
+ExitStatus StatusOf(const SendOutcome &outcome)
+{
+    if (outcome.failure)
+        return StatusOfFailure(outcome.failure->kind);
     if (outcome.power == SendOutcome::Power::Standby)
         return InStandby;
     if (outcome.answer == SendOutcome::Answer::No)

@@ -148,12 +148,13 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
     for (const Message &message : messages) {
         inet.Send(message, &context, [&, message](const SendOutcome &outcome) {
             const ExitStatus ended = StatusOf(outcome);
-            if (outcome.power) {
+            // A receiver that did not answer is "unknown" too; why goes to standard error.
+            if (std::holds_alternative<PowerQuery>(message.kind)) {
                 static const char *const powers[] = {"on", "standby", "unknown"};
                 QTextStream(stdout)
                     << (messages.size() > 1 ? message.address.shown() + QLatin1Char(' ')
                                             : QString())
-                    << powers[int(*outcome.power)] << Qt::endl;
+                    << powers[int(outcome.power.value_or(SendOutcome::Power::Unknown))] << Qt::endl;
             }
             if (outcome.failure)
                 errors << (message.isQuestion() ? "quillora-send: question not answered"

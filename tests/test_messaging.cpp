@@ -380,10 +380,13 @@ private slots:
         const QString notHttp = "the receiver's answer is not valid HTTP";
         const QString tooLong = "the receiver's answer is too long";
         row("+ok", FakeReceiver::response(200, "OK", "+ok\n"), Then::Close, {});
-        row("204", FakeReceiver::response(204, "No Content", ""), Then::Close, {});
+        row("204 says nothing shown",
+            FakeReceiver::response(204, "No Content", ""),
+            Then::Close,
+            "the receiver's answer to the message is not understood");
         row("body until close", "HTTP/1.0 200 OK\r\n\r\n+ok", Then::Close, {});
         row("interim answer first",
-            "HTTP/1.1 100 Continue\r\n\r\n" + FakeReceiver::response(200, "OK", ""),
+            "HTTP/1.1 100 Continue\r\n\r\n" + FakeReceiver::response(200, "OK", "+ok"),
             Then::Close,
             {});
         row("chunked refusal",
@@ -1440,9 +1443,16 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(listed.join('\n'),
                  QString(found).replace("ADDR", "127.0.0.1:" + QString::number(port)));
+        // The maker's interface wants a session for /web/about too.
+        QStringList asked;
         for (const QByteArray &request : receiver.requests())
-            QVERIFY2(request.startsWith("GET /web/about HTTP/1.1\r\n"), request.constData());
-        QCOMPARE(receiver.requests().size(), 1);
+            asked += QString::fromLatin1(request.left(request.indexOf("\r\n")));
+        const QStringList expected = firmware == int(ReceiverSim::Firmware::Maker)
+                                         ? QStringList{"GET /web/about HTTP/1.1",
+                                                       "GET /web/session HTTP/1.1",
+                                                       "GET /web/about?sessionid=session1 HTTP/1.1"}
+                                         : QStringList{"GET /web/about HTTP/1.1"};
+        QCOMPARE(asked, expected);
     }
 
     // Multicast DNS answers come from the network they arrive on (RFC 6762, 11).
@@ -1889,6 +1899,13 @@ private slots:
             "404|Not Found|",
             0,
             "send Session");
+        row("first generation shown, white space after",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|+ok \r\n\t",
+            0,
+            "finish delivered");
         row("first generation refused",
             "notice",
             "",
@@ -1896,6 +1913,41 @@ private slots:
             "200|OK|E: busy\n",
             0,
             "finish: E: busy");
+        row("first generation refused after a line end",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|\r\nE: busy",
+            0,
+            "finish: E: busy");
+        row("first generation refused inside HTML",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|<html><body>E: no</body></html>",
+            0,
+            "finish: E: no</body></html>");
+        row("first generation, +ok and more",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|+ok\nE: busy",
+            0,
+            "finish: E: busy");
+        row("first generation, white space before +ok",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK| +ok",
+            0,
+            "finish: the receiver's answer to the message is not understood");
+        row("first generation, nothing said",
+            "notice",
+            "",
+            Step::FirstGeneration,
+            "200|OK|",
+            0,
+            "finish: the receiver's answer to the message is not understood");
         row("first generation HTTP error",
             "notice",
             "",
@@ -2159,13 +2211,20 @@ private slots:
             "finish: nothing answers at tv on port 80, so check that the address is right and "
             "that the receiver's web interface is switched on; the receiver may also be switched "
             "off or in deep standby");
-        row("taken, hardware address to learn",
+        row("taken, hardware address learned after",
             "notice learn",
             "",
             Step::Message,
             "200|OK|" + QString::fromUtf8(ok),
             0,
-            "send About remember");
+            "finish delivered learn remember");
+        row("refused, nothing to learn",
+            "notice learn",
+            "",
+            Step::Message,
+            state("False", "busy"),
+            0,
+            "finish: busy remember");
         row("hardware address learned",
             "notice learn",
             "",
@@ -2174,6 +2233,179 @@ private slots:
             "</e2abouts>",
             0,
             "finish delivered hardware 00:09:34:AB:CD:EF");
+        row("in standby: asked",
+            "notice ask",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "ask standby at PowerState: the receiver is in standby, so nobody would see the "
+            "message; --wake switches it on first");
+        row("in standby: nobody to ask",
+            "notice ask alone",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "finish: the receiver is in standby, so nobody would see the message; --wake "
+            "switches it on first");
+        row("switched on: nothing to ask",
+            "notice ask",
+            "",
+            Step::PowerState,
+            power("false"),
+            0,
+            "send Message");
+        row("power state wants a session",
+            "notice ask",
+            "",
+            Step::PowerState,
+            "412|Precondition Failed|",
+            0,
+            "send Session");
+        row("the session for the power state",
+            "notice ask",
+            "session-for-power",
+            Step::Session,
+            "200|OK|<e2sessionid>s1</e2sessionid>",
+            0,
+            "send PowerState session s1");
+        row("power state refused with its session too",
+            "notice ask",
+            "power-session",
+            Step::PowerState,
+            "412|Precondition Failed|",
+            0,
+            "send Message");
+        row("status wants a session",
+            "query",
+            "",
+            Step::PowerState,
+            "412|Precondition Failed|",
+            0,
+            "send Session");
+        row("status refused with its session too",
+            "query",
+            "power-session",
+            Step::PowerState,
+            "412|Precondition Failed|",
+            0,
+            "finish delivered unknown");
+        row("waking wants a session",
+            "notice wake",
+            "",
+            Step::Wake,
+            "412|Precondition Failed|",
+            0,
+            "send Session");
+        row("hardware address wants a session",
+            "notice learn",
+            "",
+            Step::About,
+            "412|Precondition Failed|",
+            0,
+            "send Session");
+        row("hardware address refused with its session too",
+            "notice learn",
+            "power-session",
+            Step::About,
+            "412|Precondition Failed|",
+            0,
+            "finish delivered");
+        row("still waking, the last time",
+            "notice wake",
+            "woken asked-often",
+            Step::PowerState,
+            power("true"),
+            0,
+            "after 1000 PowerState");
+        row("still waking, no more",
+            "notice wake",
+            "woken asked-too-often",
+            Step::PowerState,
+            power("true"),
+            0,
+            "finish: the receiver did not wake up within 60 seconds");
+        row("booting, no more",
+            "notice wake mac",
+            "wol asked-too-often",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "finish: the receiver did not wake up within 60 seconds");
+        row("nothing answers: asked",
+            "notice ask mac",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "ask nothing answers at FirstGeneration: nothing answers at tv on port 80, so check "
+            "that the address is right and that the receiver's web interface is switched on; the "
+            "receiver may also be switched off or in deep standby");
+        row("nothing answers: nobody to ask",
+            "notice ask mac alone",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on; the receiver may also be switched "
+            "off or in deep standby");
+        row("nothing answers: no hardware address to wake it by",
+            "notice ask",
+            "",
+            Step::FirstGeneration,
+            "refused",
+            0,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on; the receiver may also be switched "
+            "off or in deep standby");
+        row("cut short once the message went",
+            "notice ask mac",
+            "",
+            Step::Message,
+            "dropped",
+            0,
+            "finish: the receiver closed the connection without answering");
+        row("status wakes nothing",
+            "query wake mac",
+            "",
+            Step::PowerState,
+            "refused",
+            0,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on; the receiver may also be switched "
+            "off or in deep standby");
+        row("question on the screen, then nothing answers",
+            "question wake mac",
+            "",
+            Step::Answer,
+            "refused",
+            5000,
+            "finish: nothing answers at tv on port 80, so check that the address is right and "
+            "that the receiver's web interface is switched on; the receiver may also be switched "
+            "off or in deep standby");
+        row("broadcast hardware address not learned",
+            "notice learn",
+            "",
+            Step::About,
+            "200|OK|<e2about><e2lanmac>FF:FF:FF:FF:FF:FF</e2lanmac></e2about>",
+            0,
+            "finish delivered");
+        row("multicast hardware address not learned",
+            "notice learn",
+            "",
+            Step::About,
+            "200|OK|<e2about><e2lanmac>01:00:5E:00:00:FB</e2lanmac></e2about>",
+            0,
+            "finish delivered");
+        row("all-zero hardware address not learned",
+            "notice learn",
+            "",
+            Step::About,
+            "200|OK|<e2about><e2lanmac>00:00:00:00:00:00</e2lanmac></e2about>",
+            0,
+            "finish delivered");
         row("hardware address not told",
             "notice learn login",
             "",
@@ -2183,48 +2415,9 @@ private slots:
             "finish delivered");
     }
 
-    void dialogueRules()
+    // What the rules decided, in a line a row can say.
+    static QString told(const DialogueRules::Next &decided, const DialogueRules::State &state)
     {
-        QFETCH(QString, message);
-        const QString &kind = message;
-        QFETCH(QString, known);
-        QFETCH(DialogueRules::Step, step);
-        QFETCH(QString, answer);
-        QFETCH(int, waitLeft);
-        QFETCH(QString, next);
-        const QString body = message.contains("long") ? QString(20000, 'x') : "b";
-        const Typed typed{message.contains("login") ? "root:pw@tv" : "tv",
-                          "5",
-                          "c",
-                          body,
-                          message.contains("question") ? std::optional(5s) : std::nullopt};
-        DialogueRules::State state;
-        state.woken = known == "woken";
-        state.wakeOnLanSent = known == "wol";
-        state.remembered = known == "remembered";
-        state.sessionRenewed = known == "renewed";
-        state.session = known == "session" ? "s0" : "";
-        HttpOutcome outcome;
-        outcome.connected = answer != "refused";
-        if (answer == "refused")
-            outcome.failure = HttpFailure{HttpFailure::Kind::Refused, {}, {}};
-        else if (answer == "dropped")
-            outcome.failure = HttpFailure{
-                HttpFailure::Kind::Answer, {}, {HttpRefusal::Kind::ClosedUnanswered, 0}};
-        else
-            outcome.answer = {answer.section('|', 0, 1).toUtf8(),
-                              answer.section('|', 0, 0).toInt(),
-                              answer.section('|', 1, 1).toUtf8(),
-                              answer.section('|', 2).toUtf8()};
-        outcome.unanswered = answer == "dropped";
-        Message sent = std::get<Message>(read(typed));
-        sent.standby = kind.contains("refuse") ? InStandby::Refuse
-                       : kind.contains("wake") ? InStandby::Wake
-                                               : InStandby::SendAnyway;
-        sent.hardwareAddress = kind.contains("mac") ? "00:09:34:AB:CD:EF" : "";
-        sent.learnHardwareAddress = kind.contains("learn");
-        const DialogueRules::Next decided = DialogueRules::Decide(
-            sent, state, step, outcome, std::chrono::milliseconds(waitLeft));
         static const QStringList steps{"FirstGeneration",
                                        "Session",
                                        "EarlierAnswer",
@@ -2245,6 +2438,13 @@ private slots:
             said = QStringLiteral("after %1 %2")
                        .arg(decided.after.count())
                        .arg(steps[int(decided.step)]);
+        else if (decided.action == Action::Ask)
+            said = QStringLiteral("ask %1 at %2: %3")
+                       .arg(QStringList{"certificate",
+                                        "standby",
+                                        "nothing answers"}[int(decided.pause)],
+                            steps[int(decided.step)],
+                            decided.outcome.reason);
         else if (decided.outcome.failure)
             said = "finish: " + decided.outcome.reason;
         else if (decided.outcome.answer)
@@ -2256,10 +2456,142 @@ private slots:
             said += " session " + state.session;
         if (!decided.outcome.hardwareAddress.isEmpty())
             said += " hardware " + decided.outcome.hardwareAddress;
+        if (decided.outcome.power)
+            said += QStringList{" on", " standby", " unknown"}[int(*decided.outcome.power)];
+        if (decided.learn)
+            said += " learn";
         if (decided.remember)
             said += " remember";
         if (decided.forget)
             said += " forget";
+        return said;
+    }
+
+    // Where a send goes on after the person decided: the same step for a trusted certificate,
+    // the wake-up or the message for standby, the magic packet for a receiver that does not
+    // answer; Cancel ends it everywhere, and sending anyway can't reach what does not answer.
+    void dialogueResumes_data()
+    {
+        QTest::addColumn<int>("pause");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("next");
+        using DialogueRules::Choice;
+        using DialogueRules::Pause;
+        const QString cancelled = "finish: the send was cancelled";
+        const auto row = [](const char *name, Pause pause, Choice choice, const QString &next) {
+            QTest::newRow(name) << int(pause) << int(choice) << next;
+        };
+        row("certificate trusted", Pause::Certificate, Choice::Go, "send Message");
+        row("certificate not trusted", Pause::Certificate, Choice::Cancel, cancelled);
+        row("standby: wake", Pause::Standby, Choice::Wake, "send Wake");
+        row("standby: send anyway", Pause::Standby, Choice::Go, "send Message");
+        row("standby: cancel", Pause::Standby, Choice::Cancel, cancelled);
+        row("nothing answers: wake",
+            Pause::NothingAnswers,
+            Choice::Wake,
+            "wake on LAN, after 2000 Message");
+        row("nothing answers: send anyway", Pause::NothingAnswers, Choice::Go, cancelled);
+        row("nothing answers: cancel", Pause::NothingAnswers, Choice::Cancel, cancelled);
+    }
+
+    void dialogueResumes()
+    {
+        QFETCH(int, pause);
+        QFETCH(int, choice);
+        QFETCH(QString, next);
+        Message sent = std::get<Message>(read(Typed{"tv", "5", "c", "b", std::nullopt}));
+        sent.standby = InStandby::Ask;
+        sent.hardwareAddress = "00:09:34:AB:CD:EF";
+        DialogueRules::State state;
+        state.standby = InStandby::Ask;
+        state.canAsk = true;
+        state.powerAsked = true;
+        const DialogueRules::Next resumed = DialogueRules::Resume(sent,
+                                                                  state,
+                                                                  DialogueRules::Step::Message,
+                                                                  DialogueRules::Pause(pause),
+                                                                  DialogueRules::Choice(choice));
+        QCOMPARE(told(resumed, state), next);
+        // Where it goes on, it goes on as the person decided, without asking again.
+        if (resumed.action != DialogueRules::Next::Action::Finish && pause != 0)
+            QCOMPARE(state.standby,
+                     choice == int(DialogueRules::Choice::Wake) ? InStandby::Wake
+                                                                : InStandby::SendAnyway);
+    }
+
+    // An untrusted certificate stops the send for somebody to decide, or ends it alone.
+    void certificateRefused()
+    {
+        DialogueRules::State state;
+        const SendOutcome refused
+            = SendOutcome::failed(SendFailure::of(SendFailure::Kind::CertificateUntrusted, {"AB"}));
+        QCOMPARE(
+            told(DialogueRules::CertificateRefused(state, DialogueRules::Step::Session, refused),
+                 state),
+            "finish: the receiver's certificate is not trusted: SHA-256 AB");
+        state.canAsk = true;
+        QCOMPARE(
+            told(DialogueRules::CertificateRefused(state, DialogueRules::Step::Session, refused),
+                 state),
+            "ask certificate at Session: the receiver's certificate is not trusted: SHA-256 AB");
+    }
+
+    void dialogueRules()
+    {
+        QFETCH(QString, message);
+        const QString &kind = message;
+        QFETCH(QString, known);
+        QFETCH(DialogueRules::Step, step);
+        QFETCH(QString, answer);
+        QFETCH(int, waitLeft);
+        QFETCH(QString, next);
+        const QString body = message.contains("long") ? QString(20000, 'x') : "b";
+        const Typed typed{message.contains("login") ? "root:pw@tv" : "tv",
+                          "5",
+                          "c",
+                          body,
+                          message.contains("question") ? std::optional(5s) : std::nullopt};
+        const QStringList knows = known.split(' ');
+        DialogueRules::State state;
+        state.woken = knows.contains("woken");
+        state.wakeOnLanSent = knows.contains("wol");
+        state.remembered = knows.contains("remembered");
+        state.sessionRenewed = knows.contains("renewed");
+        state.session = knows.contains("session") ? "s0" : "";
+        HttpOutcome outcome;
+        outcome.connected = answer != "refused";
+        if (answer == "refused")
+            outcome.failure = HttpFailure{HttpFailure::Kind::Refused, {}, {}};
+        else if (answer == "dropped")
+            outcome.failure = HttpFailure{
+                HttpFailure::Kind::Answer, {}, {HttpRefusal::Kind::ClosedUnanswered, 0}};
+        else
+            outcome.answer = {answer.section('|', 0, 1).toUtf8(),
+                              answer.section('|', 0, 0).toInt(),
+                              answer.section('|', 1, 1).toUtf8(),
+                              answer.section('|', 2).toUtf8()};
+        outcome.unanswered = answer == "dropped";
+        Message sent = std::get<Message>(read(typed));
+        sent.standby = kind.contains("refuse") ? InStandby::Refuse
+                       : kind.contains("wake") ? InStandby::Wake
+                       : kind.contains("ask")  ? InStandby::Ask
+                                               : InStandby::SendAnyway;
+        if (kind.contains("query"))
+            sent.kind = PowerQuery{};
+        sent.hardwareAddress = kind.contains("mac") ? "00:09:34:AB:CD:EF" : "";
+        sent.learnHardwareAddress = kind.contains("learn");
+        state.standby = sent.standby;
+        state.canAsk = !kind.contains("alone");
+        state.askedAgain = knows.contains("asked-often")       ? DialogueRules::MaxAskedAgain - 1
+                           : knows.contains("asked-too-often") ? DialogueRules::MaxAskedAgain
+                                                               : 0;
+        state.sessionForPower = knows.contains("power-session");
+        if (knows.contains("session-for-power"))
+            state.afterSession = DialogueRules::Step::PowerState;
+        state.timeoutSeconds = "60";
+        const DialogueRules::Next decided = DialogueRules::Decide(
+            sent, state, step, outcome, std::chrono::milliseconds(waitLeft));
+        const QString said = told(decided, state);
         QCOMPARE(said, next);
     }
 

@@ -394,7 +394,7 @@ private slots:
             false,
             {"-a", "NONE", "--status"},
             1,
-            "",
+            "unknown\n",
             0);
         const auto wrong = [&row](
                                const char *name, const QStringList &arguments, const QString &why) {

@@ -20,6 +20,7 @@
 
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -224,24 +225,12 @@ void Form1::connectControls()
                         [this](const UntrustedCertificate &certificate) {
                             return trustCertificate(certificate);
                         },
-                        [this] {
-                            switch (AskAboutStandby(this)) {
-                            case StandbyChoice::WakeAndSend:
-                                return InStandby::Wake;
-                            case StandbyChoice::SendAnyway:
-                                return InStandby::SendAnyway;
-                            case StandbyChoice::Cancel:
-                                break;
-                            }
-                            return InStandby::Refuse;
-                        },
+                        [this](DialogueRules::Pause pause) { return askAboutStandby(pause); },
                         [this](const QString &receiver) {
                             return KeptHardwareAddress(m_settings.readPath(), receiver);
                         },
                         [this](const QString &receiver, const QString &hardwareAddress) {
-                            // Kept at once, as trust is: Save settings keeps only what was
-                            // typed, and a receiver's address is learned, not typed.
-                            KeepHardwareAddress(m_settings, receiver, hardwareAddress);
+                            keepHardwareAddress(receiver, hardwareAddress);
                         }});
     });
     // The address field's own menu also finds the receivers on the network.
@@ -314,6 +303,36 @@ void Form1::LoadSettings()
     Label5->setText(settings.version);
     Label5->adjustSize();
     hintAtFinding(!settings.address.isEmpty());
+}
+
+DialogueRules::Choice Form1::askAboutStandby(DialogueRules::Pause pause)
+{
+    using DialogueRules::Choice;
+    if (pause == DialogueRules::Pause::NothingAnswers)
+        return AskToWakeUnanswering(this) ? Choice::Wake : Choice::Cancel;
+    switch (AskAboutStandby(this)) {
+    case StandbyChoice::WakeAndSend:
+        return Choice::Wake;
+    case StandbyChoice::SendAnyway:
+        return Choice::Go;
+    case StandbyChoice::Cancel:
+        break;
+    }
+    return Choice::Cancel;
+}
+
+// Kept at once, as trust is: Save settings keeps only what was typed, and a receiver's address
+// is learned, not typed. A file that can't take it is said once, in a box, after the message was
+// logged: the message went, only waking the receiver later will not work.
+void Form1::keepHardwareAddress(const QString &receiver, const QString &hardwareAddress)
+{
+    const QString why = KeepHardwareAddress(m_settings, receiver, hardwareAddress);
+    if (why.isEmpty() || std::exchange(m_wakeNotKeptTold, true))
+        return;
+    ShowSystemMessage(this,
+                      tr("The receiver's hardware address (%1) could not be kept, so Quillora "
+                         "can't wake it from deep standby: %2")
+                          .arg(hardwareAddress, why));
 }
 
 bool Form1::trustCertificate(const UntrustedCertificate &certificate)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DialogueRules.h"
 #include "SettingsPlace.h"
 
 #include <QHash>
@@ -40,11 +41,14 @@ private:
     void LoadSettings();
     void setBusy(bool busy);
     bool trustCertificate(const UntrustedCertificate &certificate);
+    DialogueRules::Choice askAboutStandby(DialogueRules::Pause pause);
+    void keepHardwareAddress(const QString &receiver, const QString &hardwareAddress);
     void findReceivers();
     void hintAtFinding(bool addressStored);
 
     SettingsPlace m_settings;
     QHash<QString, QString> m_trustedThisSession; // fingerprints by receiver, not kept in the file
+    bool m_wakeNotKeptTold = false;               // a hardware address could not be kept: said once
     bool m_busy = false;
 
     QLabel *Label5;         // version text from the settings file

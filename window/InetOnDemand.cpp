@@ -48,10 +48,7 @@ QString InetOnDemand::load()
     m_transfer.reset(create(m_timeout.count()));
 #endif
     m_transfer->setCertificateTrust(m_trust);
-    m_transfer->onPendingCountChanged([this](int count) {
-        m_pending = count;
-        emit pendingCountChanged(count);
-    });
+    m_transfer->onPendingCountChanged([this](int count) { emit pendingCountChanged(count); });
     return {};
 }
 
@@ -82,7 +79,7 @@ std::variant<ReceiverAddress, QString> InetOnDemand::ReadAddress(const QString &
 }
 
 // The transfer is loaded: the address was read through it.
-void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Done done)
+void InetOnDemand::Send(const Message &message, QObject *context, Transfer::Handlers handlers)
 {
-    m_transfer->Send(message, context, std::move(done));
+    m_transfer->Send(message, context, std::move(handlers));
 }

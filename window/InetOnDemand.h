@@ -26,8 +26,8 @@ public:
     // As Transfer::ReadAddress; or why the transfer library can't be loaded.
     std::variant<ReceiverAddress, QString> ReadAddress(const QString &typed);
 
-    // As Transfer::Send; done is skipped if context is gone by then.
-    void Send(const Message &message, QObject *context, Transfer::Done done);
+    // As Transfer::Send; the handlers are skipped if context is gone by then.
+    void Send(const Message &message, QObject *context, Transfer::Handlers handlers);
 
     // Which certificates the sends take beyond those the system trusts.
     void setCertificateTrust(const CertificateTrust &trust);
@@ -42,7 +42,7 @@ public:
     // "address:port" to ask instead of the network's multicast DNS group: for tests.
     void setFindAt(const QString &address) { m_findAt = address; }
 
-    int pendingCount() const { return m_pending; }
+    int pendingCount() const { return m_transfer ? m_transfer->pendingCount() : 0; }
 
     // Where the transfer library lies: beside the program, or where it is installed.
     static QString libraryBesideProgram();
@@ -58,5 +58,4 @@ private:
     CertificateTrust m_trust;
     QString m_findAt;
     std::unique_ptr<Transfer> m_transfer;
-    int m_pending = 0; // as the transfer tells it
 };

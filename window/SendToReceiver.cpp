@@ -12,41 +12,41 @@ void report(const SendQuestions &ask, const QString &reason)
     ask.report(QCoreApplication::translate("SendToReceiver", "Message not delivered: ") + reason);
 }
 
-// In standby, or where nothing answers at a receiver whose hardware address is known, in deep
-// standby perhaps: the user decides whether to wake it.
-bool mayBeInStandby(const Message &message, const SendOutcome &outcome)
+// The send's pauses, decided by the user in the window's boxes.
+void decide(const SendQuestions &ask,
+            DialogueRules::Pause pause,
+            const SendOutcome &why,
+            const ReceiverDialogue::Decided &decided)
 {
-    if (!outcome.failure || message.standby != InStandby::Refuse)
-        return false;
-    const SendFailure::Kind kind = outcome.failure->kind;
-    return kind == SendFailure::Kind::InStandby
-           || (!message.hardwareAddress.isEmpty()
-               && (kind == SendFailure::Kind::RefusedConnection
-                   || kind == SendFailure::Kind::NoAnswer));
+    using DialogueRules::Choice;
+    switch (pause) {
+    case DialogueRules::Pause::Certificate:
+        return decided(why.untrusted && ask.trust(*why.untrusted) ? Choice::Go : Choice::Cancel);
+    case DialogueRules::Pause::Standby:
+    case DialogueRules::Pause::NothingAnswers:
+        return decided(ask.standby(pause));
+    }
 }
 
 void send(const Message &message, QPlainTextEdit *log, InetOnDemand &inet, const SendQuestions &ask)
 {
-    inet.Send(message, log, [message, log, &inet, ask](const SendOutcome &outcome) {
-        if (outcome.untrusted) {
-            if (ask.trust(*outcome.untrusted))
-                send(message, log, inet, ask);
-            return;
-        }
-        if (mayBeInStandby(message, outcome)) {
-            if (const InStandby choice = ask.standby(); choice != InStandby::Refuse) {
-                Message again = message;
-                again.standby = choice;
-                send(again, log, inet, ask);
-            }
-            return;
-        }
-        if (outcome.failure)
-            return report(ask, outcome.reason);
-        AppendToSessionLog(log, message.body);
-        if (!outcome.hardwareAddress.isEmpty())
-            ask.keepHardwareAddress(message.address.receiverKey(), outcome.hardwareAddress);
-    });
+    Transfer::Handlers handlers;
+    handlers.done = [body = message.body, log, ask](const SendOutcome &outcome) {
+        if (!outcome.failure)
+            return AppendToSessionLog(log, body);
+        if (outcome.failure->kind != SendFailure::Kind::Cancelled)
+            report(ask, outcome.reason);
+    };
+    handlers.ask = [ask](DialogueRules::Pause pause,
+                         const SendOutcome &why,
+                         const ReceiverDialogue::Decided &decided) {
+        decide(ask, pause, why, decided);
+    };
+    if (message.learnHardwareAddress)
+        handlers.learned = [ask, key = message.address.receiverKey()](const QString &address) {
+            ask.keepHardwareAddress(key, address);
+        };
+    inet.Send(message, log, std::move(handlers));
 }
 
 } // namespace
@@ -63,7 +63,7 @@ void SendToReceiver(const MessageFields &fields, InetOnDemand &inet, const SendQ
     message.caption = fields.Text4->text();
     message.body = fields.Text2->text();
     // Asked before anything is shown: in standby the user decides.
-    message.standby = InStandby::Refuse;
+    message.standby = InStandby::Ask;
     message.hardwareAddress = ask.keptHardwareAddress(message.address.receiverKey());
     message.learnHardwareAddress = message.hardwareAddress.isEmpty();
     send(message, fields.Text5, inet, ask);

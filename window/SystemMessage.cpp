@@ -96,3 +96,18 @@ StandbyChoice AskAboutStandby(QWidget *window)
            : box.clickedButton() == anyway ? StandbyChoice::SendAnyway
                                            : StandbyChoice::Cancel;
 }
+
+bool AskToWakeUnanswering(QWidget *window)
+{
+    QMessageBox box(ownerOf(window));
+    box.setWindowTitle(tr("Receiver Not Answering"));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    box.setText(tr("Nothing answers at the receiver: it may be in deep standby or switched off."));
+    QPushButton *wake = box.addButton(tr("&Wake and Send"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(wake);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == wake;
+}

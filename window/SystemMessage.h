@@ -18,3 +18,7 @@ enum class StandbyChoice { WakeAndSend, SendAnyway, Cancel };
 
 // Asks it, in a modal box: "Wake and Send" (the default), "Send Anyway" or "Cancel".
 StandbyChoice AskAboutStandby(QWidget *window);
+
+// Asks whether to wake a receiver at which nothing answers, in a modal box: "Wake and Send"
+// (the default) or "Cancel"; true for waking it.
+bool AskToWakeUnanswering(QWidget *window);

@@ -2,13 +2,13 @@
 #include "HttpExchange.h"
 #include "Multicast.h"
 #include "PlainText.h"
-#include "SendFailure.h"
 #include "XmlAnswer.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QUdpSocket>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -105,6 +105,26 @@ bool IsFromLocalLink(const QHostAddress &source, const QList<QNetworkAddressEntr
         });
 }
 
+bool IsOnLink(const QHostAddress &address, const QList<QNetworkAddressEntry> &network)
+{
+    const QHostAddress ip = plainIpv4(address);
+    if (ip.isNull() || ip.isMulticast() || ip.isBroadcast()
+        || ip == QHostAddress(QHostAddress::AnyIPv4) || ip == QHostAddress(QHostAddress::AnyIPv6))
+        return false;
+    return std::any_of(network.cbegin(), network.cend(), [&ip](const QNetworkAddressEntry &entry) {
+        const int prefix = entry.prefixLength();
+        if (entry.ip().protocol() != ip.protocol() || prefix < 0
+            || !ip.isInSubnet(entry.ip(), prefix) || ip.isLoopback() != entry.ip().isLoopback())
+            return false;
+        if (ip.protocol() != QAbstractSocket::IPv4Protocol || prefix > 30)
+            return true;
+        // The subnet's own address and its broadcast address name no single host.
+        const quint32 mask = ~quint32(0) << (32 - prefix);
+        const quint32 host = ip.toIPv4Address() & ~mask;
+        return host != 0 && host != ~mask;
+    });
+}
+
 ReceiverFinder::ReceiverFinder(QObject *parent)
     : QObject(parent)
     , m_socket(new QUdpSocket(this))
@@ -138,7 +158,7 @@ void ReceiverFinder::setTarget(const QHostAddress &address, quint16 port)
 
 void ReceiverFinder::start()
 {
-    m_end.start(Within);
+    m_end.start(m_within);
     m_quiet.start(Listening);
     m_queryId = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
     // A port of its own: the responders on this machine keep 5353, and answer here directly.
@@ -204,20 +224,31 @@ void ReceiverFinder::askAgain(const Dns::Name &name, quint16 type)
 void ReceiverFinder::receive()
 {
     for (int i = 0; i < DatagramsAtOnce && !m_finished && m_socket->hasPendingDatagrams(); ++i) {
-        const QNetworkDatagram datagram = m_socket->receiveDatagram(9000);
+        const qint64 size = m_socket->pendingDatagramSize();
+        if (size > MaxDatagram) { // read as nothing: a part of it would be no message at all
+            const QNetworkDatagram dropped = m_socket->receiveDatagram(0);
+            trace(QStringLiteral("< not taken: a datagram of %1 bytes, over %2 (from %3)")
+                      .arg(size)
+                      .arg(MaxDatagram)
+                      .arg(dropped.senderAddress().toString()));
+            continue;
+        }
+        const QNetworkDatagram datagram = m_socket->receiveDatagram(MaxDatagram);
         ++m_datagrams;
         const auto parsed = Dns::parse(datagram.data());
-        const QString from = datagram.senderAddress().toString();
         if (const QString *why = std::get_if<QString>(&parsed)) {
-            trace(QStringLiteral("< not taken: %1 (from %2)").arg(*why, from));
+            trace(QStringLiteral("< not taken: %1 (from %2)")
+                      .arg(*why, datagram.senderAddress().toString()));
             continue;
         }
         const Dns::Message &message = std::get<Dns::Message>(parsed);
-        if (!message.isResponse() || !isHeard(datagram, message))
+        const std::optional<Heard> from
+            = message.isResponse() ? heard(datagram, message) : std::nullopt;
+        if (!from)
             continue;
         QSet<QString> touched; // the instances this datagram may have completed
         for (const Dns::Record &record : message.records)
-            take(record, from, touched);
+            take(record, *from, touched);
         for (const QString &instance : std::as_const(touched))
             resolve(instance);
     }
@@ -225,90 +256,141 @@ void ReceiverFinder::receive()
         m_readMore.start(0);
 }
 
-// Only answers to this search, from the network they came on (or from the target alone).
-bool ReceiverFinder::isHeard(const QNetworkDatagram &datagram, const Dns::Message &message) const
+// Only answers to this search, from the network they came on (or from the target alone); with
+// the subnets of that network that hold the sender, where the addresses it names must lie.
+std::optional<ReceiverFinder::Heard> ReceiverFinder::heard(const QNetworkDatagram &datagram,
+                                                           const Dns::Message &message) const
 {
     const QHostAddress from = plainIpv4(datagram.senderAddress());
     if (message.id != m_queryId) {
         trace(QStringLiteral("< not taken: an answer to another query (from %1)")
                   .arg(from.toString()));
-        return false;
+        return std::nullopt;
     }
-    bool local = false;
-    if (!m_target.isNull()) {
-        local = from == m_target;
-    } else {
-        const QNetworkInterface arrived
-            = QNetworkInterface::interfaceFromIndex(datagram.interfaceIndex());
-        QList<QNetworkAddressEntry> entries = arrived.addressEntries();
-        if (!arrived.isValid()) // the system did not say: any of this machine's networks
-            for (const QNetworkInterface &network : QNetworkInterface::allInterfaces())
-                entries += network.addressEntries();
-        local = IsFromLocalLink(from, entries);
-    }
-    if (!local)
+    const QNetworkInterface arrived
+        = QNetworkInterface::interfaceFromIndex(datagram.interfaceIndex());
+    QList<QNetworkAddressEntry> entries = arrived.addressEntries();
+    if (!m_target.isNull() || !arrived.isValid()) // any of this machine's networks
+        for (const QNetworkInterface &network : QNetworkInterface::allInterfaces())
+            entries += network.addressEntries();
+    const bool local = !m_target.isNull() ? from == m_target : IsFromLocalLink(from, entries);
+    if (!local) {
         trace(QStringLiteral("< not taken: not from the local network (from %1)")
                   .arg(from.toString()));
-    return local;
+        return std::nullopt;
+    }
+    Heard heard{from.toString(), {}};
+    for (const QNetworkAddressEntry &entry : std::as_const(entries))
+        if (entry.ip().protocol() == from.protocol() && entry.prefixLength() >= 0
+            && from.isInSubnet(entry.ip(), entry.prefixLength()))
+            heard.link += entry;
+    return heard;
+}
+
+// One more record of a sender, while it has room and there is room for another sender.
+bool ReceiverFinder::keep(const Heard &heard)
+{
+    auto count = m_recordCount.find(heard.from);
+    if (count == m_recordCount.end()) {
+        if (m_recordCount.size() >= MaxSenders) {
+            limitReached(QStringLiteral("at most %1 senders heard").arg(MaxSenders));
+            return false;
+        }
+        count = m_recordCount.insert(heard.from, 0);
+    }
+    if (*count >= MaxRecords) {
+        limitReached(QStringLiteral("at most %1 records kept of one sender").arg(MaxRecords));
+        return false;
+    }
+    ++*count;
+    return true;
 }
 
 // Keeps a record that a search can use, once, and notes the instances it may complete.
-void ReceiverFinder::take(const Dns::Record &record, const QString &from, QSet<QString> &touched)
+void ReceiverFinder::take(const Dns::Record &record, const Heard &heard, QSet<QString> &touched)
 {
+    if (record.ttl == 0) // a goodbye
+        return forget(record, heard);
     if (record.type == Dns::A)
-        return takeAddress(record, from, touched);
+        return takeAddress(record, heard, touched);
     const QString service = record.type == Dns::PTR ? serviceOf(record.name) : QString();
     const bool ofService = !service.isEmpty();
     if (!ofService && record.type != Dns::SRV && record.type != Dns::TXT)
         return;
-    const QByteArray heard = key(record.name, record.type).toUtf8() + '/' + record.data;
-    if (m_heard.contains(heard))
+    const QString from = heard.from + QLatin1Char('|');
+    const QByteArray seen = (from + key(record.name, record.type)).toUtf8() + '/' + record.data;
+    if (m_heard.contains(seen) || !keep(heard))
         return;
-    if (m_recordCount >= MaxRecords)
-        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
-    m_heard.insert(heard);
-    ++m_recordCount;
-    trace(QStringLiteral("< %1 (from %2)").arg(described(record), from));
+    m_heard.insert(seen);
+    trace(QStringLiteral("< %1 (from %2)").arg(described(record), heard.from));
     if (ofService) {
-        const QString instance = lowerName(record.target);
+        const QString instance = from + lowerName(record.target);
         if (!m_instances.contains(instance))
-            m_instances.insert(instance, {service, record.target});
+            m_instances.insert(instance, {service, record.target, heard.from});
         touched.insert(instance);
         return;
     }
-    m_records[key(record.name, record.type)].append(record);
-    if (m_instances.contains(lowerName(record.name)))
-        touched.insert(lowerName(record.name));
+    m_records[from + key(record.name, record.type)].append(record);
+    if (m_instances.contains(from + lowerName(record.name)))
+        touched.insert(from + lowerName(record.name));
 }
 
-// An address for a host name. A later one is one more of its addresses, up to a few; it
-// replaces those heard before only where the record says it is the only one (cache flush).
+// An address for a host name, where the search may ask it. A later one is one more of its
+// addresses, up to a few; it replaces those heard before only where the record says it is the
+// only one (cache flush).
 void ReceiverFinder::takeAddress(const Dns::Record &record,
-                                 const QString &from,
+                                 const Heard &heard,
                                  QSet<QString> &touched)
 {
-    const QString host = lowerName(record.name);
-    if (!m_addresses.contains(host) && m_recordCount >= MaxRecords)
-        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
-    QList<Address> &addresses = m_addresses[host];
-    if (record.rrClass & Dns::TopBit)
-        m_recordCount -= int(addresses.removeIf(
-            [this](const Address &known) { return known.heardIn < m_datagrams; }));
-    if (std::any_of(addresses.cbegin(), addresses.cend(), [&record](const Address &known) {
-            return known.ip == record.address;
-        }))
+    if (!IsOnLink(record.address, heard.link)) {
+        trace(QStringLiteral("< not taken: %1 is no address on the network of %2 (from %2)")
+                  .arg(record.address.toString(), heard.from));
         return;
-    if (addresses.size() >= MaxAddresses)
+    }
+    const QString host = heard.from + QLatin1Char('|') + lowerName(record.name);
+    auto known = m_addresses.find(host);
+    if (known != m_addresses.end() && (record.rrClass & Dns::TopBit))
+        m_recordCount[heard.from] -= int(known->removeIf(
+            [this](const Address &earlier) { return earlier.heardIn < m_datagrams; }));
+    if (known != m_addresses.end()
+        && std::any_of(known->cbegin(), known->cend(), [&record](const Address &earlier) {
+               return earlier.ip == record.address;
+           }))
+        return;
+    if (known != m_addresses.end() && known->size() >= MaxAddresses)
         return limitReached(
             QStringLiteral("at most %1 addresses kept for one host").arg(MaxAddresses));
-    if (m_recordCount >= MaxRecords)
-        return limitReached(QStringLiteral("at most %1 records kept").arg(MaxRecords));
-    addresses.append({record.address, m_datagrams});
-    ++m_recordCount;
-    trace(QStringLiteral("< %1 (from %2)").arg(described(record), from));
+    if (!keep(heard))
+        return;
+    m_addresses[host].append({record.address, m_datagrams});
+    trace(QStringLiteral("< %1 (from %2)").arg(described(record), heard.from));
     QSet<QString> &waiting = m_hostInstances[host];
     waiting.removeIf([this](const QString &instance) { return m_instances[instance].done; });
     touched.unite(waiting);
+}
+
+// A record with no time to live says goodbye: what it names is no longer there.
+void ReceiverFinder::forget(const Dns::Record &record, const Heard &heard)
+{
+    const QString from = heard.from + QLatin1Char('|');
+    trace(QStringLiteral("< goodbye: %1 (from %2)").arg(described(record), heard.from));
+    if (record.type == Dns::A) {
+        if (auto known = m_addresses.find(from + lowerName(record.name));
+            known != m_addresses.end())
+            known->removeIf(
+                [&record](const Address &earlier) { return earlier.ip == record.address; });
+        return;
+    }
+    m_heard.remove((from + key(record.name, record.type)).toUtf8() + '/' + record.data);
+    if (record.type == Dns::PTR) {
+        const auto instance = m_instances.constFind(from + lowerName(record.target));
+        if (instance != m_instances.cend() && !instance->done)
+            m_instances.erase(instance);
+        return;
+    }
+    if (auto records = m_records.find(from + key(record.name, record.type));
+        records != m_records.end())
+        records->removeIf([&record](const Dns::Record &kept) { return kept.data == record.data; });
 }
 
 const Dns::Record *ReceiverFinder::recordOf(const QString &instanceKey, quint16 type) const
@@ -335,7 +417,7 @@ void ReceiverFinder::resolve(const QString &instanceKey)
         ask(instance.name, Dns::TXT);
     if (!srv)
         return;
-    const QString host = lowerName(srv->target);
+    const QString host = instance.from + QLatin1Char('|') + lowerName(srv->target);
     const QList<Address> addresses = m_addresses.value(host);
     if (addresses.isEmpty()) {
         m_hostInstances[host].insert(instanceKey);
@@ -381,8 +463,9 @@ void ReceiverFinder::resolve(const QString &instanceKey)
 
 // Asks a web interface whether it is a receiver's: its /web/about names the Enigma2 version.
 // The request carries nothing of the user's, so any certificate will do for it. Only so many
-// are asked at once; the others wait their turn.
-void ReceiverFinder::confirm(qsizetype box, qsizetype web)
+// are asked at once; the others wait their turn. A web interface that wants a session on every
+// call (HTTP 412) is asked for one, and /web/about once more with it.
+void ReceiverFinder::confirm(qsizetype box, qsizetype web, const QString &session)
 {
     if (m_confirming.size() >= MaxConfirming) {
         m_waiting.append({box, web});
@@ -390,59 +473,95 @@ void ReceiverFinder::confirm(qsizetype box, qsizetype web)
             QStringLiteral("at most %1 web interfaces asked at once, the others wait their turn")
                 .arg(MaxConfirming));
     }
-    const Box &host = m_boxes[box];
-    Web &announced = m_boxes[box].webs[web];
-    announced.state = Web::State::Asking;
+    m_boxes[box].webs[web].state = Web::State::Asking;
+    QByteArray about = "/web/about";
+    if (!session.isEmpty())
+        about += "?sessionid=" + QUrl::toPercentEncoding(session);
+    askWeb({box, web}, about, [this, box, web, session](const HttpOutcome &outcome) {
+        if (!outcome.failure && outcome.answer.status == 412 && session.isEmpty())
+            return askWeb({box, web}, "/web/session", [this, box, web](const HttpOutcome &got) {
+                const auto said
+                    = !got.failure && got.answer.status == 200
+                          ? XmlElements(got.answer.body, {QStringLiteral("e2sessionid")})
+                          : std::nullopt;
+                const QString id = said ? said->value(QStringLiteral("e2sessionid")) : QString();
+                if (id.isEmpty())
+                    return judge(box, web, {});
+                confirm(box, web, id);
+            });
+        judged(box, web, outcome);
+    });
+}
+
+// What /web/about said of a web interface.
+void ReceiverFinder::judged(qsizetype box, qsizetype web, const HttpOutcome &outcome)
+{
+    const auto about
+        = !outcome.failure && outcome.answer.status == 200
+              ? XmlElements(outcome.answer.body,
+                            {QStringLiteral("e2enigmaversion"), QStringLiteral("e2webifversion")})
+              : std::nullopt;
+    const QString version = about ? about->value(QStringLiteral("e2enigmaversion")) : QString();
+    const QString status = PlainText::from(outcome.answer.statusLine);
+    const QString peer = originOf(box, web);
+    if (version.isEmpty()) {
+        trace(QStringLiteral("< not a receiver: %1 (from %2)")
+                  .arg(!outcome.failure ? status + QStringLiteral(", no Enigma2 version")
+                       : outcome.failure->detail.isEmpty()
+                           ? QStringLiteral("no HTTP answer")
+                           : PlainText::from(outcome.failure->detail),
+                       peer));
+        return judge(box, web, {});
+    }
+    const QString webInterface = about->value(QStringLiteral("e2webifversion"));
+    trace(QStringLiteral("< %1, Enigma2 %2%3 (from %4)")
+              .arg(status,
+                   PlainText::from(version),
+                   webInterface.isEmpty() ? QString()
+                                          : QStringLiteral(", ") + PlainText::from(webInterface),
+                   peer));
+    const bool openWebif
+        = m_boxes[box].webs[web].openWebifText
+          || webInterface.contains(QLatin1String("OWIF"), Qt::CaseInsensitive)
+          || webInterface.contains(QLatin1String("OpenWebif"), Qt::CaseInsensitive);
+    judge(box, web, openWebif ? QStringLiteral("openwebif") : QStringLiteral("maker"));
+}
+
+QString ReceiverFinder::originOf(qsizetype box, qsizetype web) const
+{
+    const Web &asked = m_boxes[box].webs[web];
+    return HttpRequest::Origin(asked.tls, m_boxes[box].address.toString(), asked.port);
+}
+
+// One GET to a web interface, in its place among those under way, until the confirmation's
+// time or the search's end; then is told the outcome, or nothing when time ran out.
+void ReceiverFinder::askWeb(std::pair<qsizetype, qsizetype> which,
+                            const QByteArray &target,
+                            const std::function<void(const HttpOutcome &)> &then)
+{
+    const Box &host = m_boxes[which.first];
+    const Web &web = host.webs[which.second];
     HttpRequest request;
     request.host = host.address.toString();
-    request.port = announced.port;
-    request.tls = announced.tls;
+    request.port = web.port;
+    request.tls = web.tls;
     request.hostHeader = HttpRequest::Origin(false, request.host, request.port).toUtf8();
-    request.target = "/web/about";
-    const QString peer = request.origin();
-    const std::pair<qsizetype, qsizetype> which{box, web};
+    request.target = target;
+    const QString peer = originOf(which.first, which.second);
     auto *exchange = new HttpExchange(
         request,
         [](const PeerCertificate &) { return true; }, // the request carries nothing of ours
-        [this, which, peer, request](const HttpOutcome &outcome) {
+        [this, which, then](const HttpOutcome &outcome) {
             HttpExchange *done = m_confirming.take(which);
             if (!done)
                 return; // it ran out of time already
             done->deleteLater();
-            const auto about = !outcome.failure && outcome.answer.status == 200
-                                   ? XmlElements(outcome.answer.body)
-                                   : std::nullopt;
-            const QString version
-                = about ? about->value(QStringLiteral("e2enigmaversion")) : QString();
-            const QString status = PlainText::from(outcome.answer.statusLine);
-            if (version.isEmpty()) {
-                trace(QStringLiteral("< not a receiver: %1 (from %2)")
-                          .arg(!outcome.failure
-                                   ? status + QStringLiteral(", no Enigma2 version")
-                                   : Worded(SendFailure::ofExchange(
-                                       *outcome.failure, request.host, request.port)),
-                               peer));
-                return judge(which.first, which.second, {});
-            }
-            const QString webInterface = about->value(QStringLiteral("e2webifversion"));
-            trace(QStringLiteral("< %1, Enigma2 %2%3 (from %4)")
-                      .arg(status,
-                           PlainText::from(version),
-                           webInterface.isEmpty()
-                               ? QString()
-                               : QStringLiteral(", ") + PlainText::from(webInterface),
-                           peer));
-            const bool openWebif
-                = m_boxes[which.first].webs[which.second].openWebifText
-                  || webInterface.contains(QLatin1String("OWIF"), Qt::CaseInsensitive)
-                  || webInterface.contains(QLatin1String("OpenWebif"), Qt::CaseInsensitive);
-            judge(which.first,
-                  which.second,
-                  openWebif ? QStringLiteral("openwebif") : QStringLiteral("maker"));
+            then(outcome);
         },
         this);
-    exchange->setSent(
-        [this, peer] { trace(QStringLiteral("> GET /web/about (to %1)").arg(peer)); });
+    exchange->setSent([this, peer, target] {
+        trace(QStringLiteral("> GET %1 (to %2)").arg(QString::fromLatin1(target), peer));
+    });
     m_confirming.insert(which, exchange);
     const auto wait = std::min<std::chrono::milliseconds>(
         ConfirmationTimeout,

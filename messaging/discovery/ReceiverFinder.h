@@ -13,8 +13,10 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class HttpExchange;
+struct HttpOutcome;
 class QNetworkDatagram;
 class QUdpSocket;
 
@@ -22,6 +24,12 @@ class QUdpSocket;
 // network itself: from one of its subnets, or from a link-local address. Answers from anywhere
 // else are not multicast DNS answers at all, whatever they say.
 bool IsFromLocalLink(const QHostAddress &source, const QList<QNetworkAddressEntry> &network);
+
+// Whether an address that an answer names may be asked: a unicast address in a subnet of the
+// network the answer came on (these addresses), not that subnet's own or broadcast address; a
+// loopback address only on the loopback network itself. Anything else would have the search
+// ask hosts that are not receivers on this link: this machine, other networks, every host.
+bool IsOnLink(const QHostAddress &address, const QList<QNetworkAddressEntry> &network);
 
 // Finds the receivers on the local network by multicast DNS service discovery (RFC 6762 and
 // 6763), asking for _e2stream._tcp (every Enigma2 receiver), _http._tcp and _https._tcp (their
@@ -48,7 +56,9 @@ public:
     static constexpr int MaxConfirming = 8;   // GET /web/about under way at once
     static constexpr int MaxHosts = 128;      // hosts whose web interfaces may be asked
     static constexpr int MaxAddresses = 4;    // addresses kept for one host name
-    static constexpr int MaxRecords = 1000;   // records kept, of every kind
+    static constexpr int MaxRecords = 1000;   // records kept of one sender, of every kind
+    static constexpr int MaxSenders = 64;     // senders whose records are kept
+    static constexpr int MaxDatagram = 9000;  // bytes of one datagram read
     static constexpr int MaxFollowUps = 64;   // questions asked for records still missing
     static constexpr int DatagramsAtOnce = 8; // read before the event loop has its turn again
 
@@ -58,6 +68,10 @@ public:
     // Asks at this address and port alone instead of the multicast DNS group on every network,
     // and hears answers from there alone: for trying it on this machine.
     void setTarget(const QHostAddress &address, quint16 port);
+
+    // How long the whole search lasts (Within unless told): a test on a busy machine gives
+    // itself more.
+    void setWithin(std::chrono::milliseconds within) { m_within = within; }
 
     // Told each question asked and each announcement and confirmation heard.
     void setTrace(Trace trace) { m_trace = std::move(trace); }
@@ -96,7 +110,15 @@ private:
     {
         QString service;
         Dns::Name name;
+        QString from; // who announced it: only its own records complete it
         bool done = false;
+    };
+
+    // The network an answer came on, and who sent it.
+    struct Heard
+    {
+        QString from;
+        QList<QNetworkAddressEntry> link;
     };
 
     // An address heard for a host name, and in which datagram.
@@ -109,11 +131,18 @@ private:
     void ask(const Dns::Name &name, quint16 type);
     void askAgain(const Dns::Name &name, quint16 type);
     void receive();
-    bool isHeard(const QNetworkDatagram &datagram, const Dns::Message &message) const;
-    void take(const Dns::Record &record, const QString &from, QSet<QString> &touched);
-    void takeAddress(const Dns::Record &record, const QString &from, QSet<QString> &touched);
+    std::optional<Heard> heard(const QNetworkDatagram &datagram, const Dns::Message &message) const;
+    bool keep(const Heard &heard);
+    void take(const Dns::Record &record, const Heard &heard, QSet<QString> &touched);
+    void takeAddress(const Dns::Record &record, const Heard &heard, QSet<QString> &touched);
+    void forget(const Dns::Record &record, const Heard &heard);
     void resolve(const QString &instanceKey);
-    void confirm(qsizetype box, qsizetype web);
+    void confirm(qsizetype box, qsizetype web, const QString &session = {});
+    void judged(qsizetype box, qsizetype web, const HttpOutcome &outcome);
+    QString originOf(qsizetype box, qsizetype web) const;
+    void askWeb(std::pair<qsizetype, qsizetype> which,
+                const QByteArray &target,
+                const std::function<void(const HttpOutcome &)> &then);
     void confirmWaiting();
     void judge(qsizetype box, qsizetype web, const QString &kind);
     void listIfDecided(Box &box, bool final);
@@ -129,11 +158,13 @@ private:
     quint16 m_queryId = 0; // of every question of this search
     Trace m_trace;
     quint64 m_datagrams = 0; // heard so far
-    int m_recordCount = 0;
+    std::chrono::milliseconds m_within = Within;
+    // Everything heard is kept by sender: its address, then the name in lower case.
+    QHash<QString, int> m_recordCount;             // records kept, by sender
     QSet<QByteArray> m_heard;                      // every record kept, once
     QHash<QString, QList<Dns::Record>> m_records;  // SRV and TXT, by instance
-    QHash<QString, QList<Address>> m_addresses;    // by host name in lower case
-    QHash<QString, Instance> m_instances;          // by name in lower case
+    QHash<QString, QList<Address>> m_addresses;    // by host name
+    QHash<QString, Instance> m_instances;          // by name
     QHash<QString, QSet<QString>> m_hostInstances; // instances waiting for their host's address
     QSet<QString> m_asked;                         // questions asked: name and type
     int m_followUps = 0;

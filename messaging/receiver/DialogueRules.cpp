@@ -71,9 +71,16 @@ bool stateIsTrue(const QHash<QString, QString> &elements)
            == 0;
 }
 
+// Every element of the receivers' answers that the dialogue reads.
+const QStringList Elements{QStringLiteral("e2state"),
+                           QStringLiteral("e2statetext"),
+                           QStringLiteral("e2sessionid"),
+                           QStringLiteral("e2instandby"),
+                           QStringLiteral("e2lanmac")};
+
 std::optional<QHash<QString, QString>> elementsOf(const HttpAnswer &answer)
 {
-    return answer.status == 200 ? XmlElements(answer.body) : std::nullopt;
+    return answer.status == 200 ? XmlElements(answer.body, Elements) : std::nullopt;
 }
 
 // One element's text of an answer, empty where it has none or can't be read.
@@ -92,6 +99,55 @@ Next showing(const Message &message, State &state, Step step)
     return Next::send(Step::PowerState);
 }
 
+// What follows a session once it is had: before a question, the answer left from an earlier
+// one; else the message.
+Step afterSession(const Message &message, const State &state)
+{
+    return message.isQuestion() && !state.sessionRenewed ? Step::EarlierAnswer : Step::Message;
+}
+
+// The step after the power state: a session had for the power state serves the message too.
+Next goOnAfterPower(const Message &message, const State &state)
+{
+    if (state.afterPower == Step::Session && !state.session.isEmpty())
+        return Next::send(afterSession(message, state));
+    return Next::send(state.afterPower);
+}
+
+// A receiver whose web interface wants a session on every call (HTTP 412) is asked for one, and
+// the same request goes once more with it; a second 412 is final.
+std::optional<Next> sessionFirst(State &state, Step step, const HttpAnswer &answer)
+{
+    if (answer.status != 412 || state.sessionForPower)
+        return std::nullopt;
+    state.sessionForPower = true;
+    state.afterSession = step;
+    return Next::send(Step::Session);
+}
+
+// Asked again while the receiver wakes up: as often as the rules allow, then it stays asleep.
+Next askAgain(State &state, Step step, std::chrono::milliseconds after)
+{
+    if (++state.askedAgain > MaxAskedAgain)
+        return finish(SendOutcome::failed(SendFailure::of(Kind::NotAwake, {state.timeoutSeconds})));
+    return Next::sendAfter(step, after);
+}
+
+Next cancelled()
+{
+    return fail(Kind::Cancelled);
+}
+
+Next ask(Pause pause, Step step, const SendOutcome &why)
+{
+    Next next;
+    next.action = Next::Action::Ask;
+    next.pause = pause;
+    next.step = step;
+    next.outcome = why;
+    return next;
+}
+
 Next firstGeneration(const Message &message, State &state, const HttpAnswer &answer)
 {
     if (answer.status == 404 // no such call: a second-generation receiver
@@ -99,10 +155,16 @@ Next firstGeneration(const Message &message, State &state, const HttpAnswer &ans
         return showing(message, state, Step::Session);
     if (!isSuccess(answer))
         return httpError(answer);
-    // A receiver that refuses a message still answers 200, with a text that starts "E:".
-    if (answer.body.startsWith("E:"))
-        return fail(Kind::RefusedByReceiver, {PlainText::from(answer.body.trimmed())});
-    return finish({});
+    // It says "+ok" when the message is on the screen, and an error after "E:" (still with 200)
+    // when it is not; nothing else means shown.
+    QByteArray said = answer.body;
+    while (!said.isEmpty() && QChar::isSpace(static_cast<uchar>(said.back())))
+        said.chop(1);
+    if (said == "+ok")
+        return finish({});
+    if (const qsizetype error = said.indexOf("E:"); error >= 0)
+        return fail(Kind::RefusedByReceiver, {PlainText::from(said.mid(error).trimmed())});
+    return fail(Kind::NotUnderstood, {SendFailure::Message});
 }
 
 Next takeSession(const Message &message, State &state, const HttpAnswer &answer)
@@ -111,8 +173,9 @@ Next takeSession(const Message &message, State &state, const HttpAnswer &answer)
     state.session = elementOf(answer, "e2sessionid");
     if (state.answerSessionRenewed) // the question is on the screen already
         return Next::send(Step::Answer);
-    return Next::send(message.isQuestion() && !state.sessionRenewed ? Step::EarlierAnswer
-                                                                    : Step::Message);
+    if (const std::optional<Step> then = std::exchange(state.afterSession, std::nullopt))
+        return Next::send(*then);
+    return Next::send(afterSession(message, state));
 }
 
 Next messageTaken(const Message &message, State &state, const HttpAnswer &answer)
@@ -141,9 +204,12 @@ Next messageTaken(const Message &message, State &state, const HttpAnswer &answer
     Next next = !stateIsTrue(*elements)
                     ? fail(Kind::RefusedByReceiver,
                            {PlainText::from(elements->value(QStringLiteral("e2statetext")))})
-                : message.isQuestion()         ? Next::sendAfter(Step::Answer, AskAgainAfter)
-                : message.learnHardwareAddress ? Next::send(Step::About)
-                                               : finish({});
+                : message.isQuestion() ? Next::sendAfter(Step::Answer, AskAgainAfter)
+                                       : finish({});
+    // Its hardware address is asked once the message is reported: the message was taken,
+    // whatever comes of that.
+    next.learn = next.action == Next::Action::Finish && !next.outcome.failure
+                 && message.learnHardwareAddress;
     next.remember = true;
     next.said = {said};
     return next;
@@ -196,6 +262,8 @@ std::optional<bool> inStandby(const HttpAnswer &answer)
 
 Next powerState(const Message &message, State &state, const HttpAnswer &answer)
 {
+    if (auto session = sessionFirst(state, Step::PowerState, answer))
+        return *session;
     state.powerAsked = true;
     const std::optional<bool> standby = inStandby(answer);
     const bool query = std::holds_alternative<PowerQuery>(message.kind);
@@ -205,15 +273,27 @@ Next powerState(const Message &message, State &state, const HttpAnswer &answer)
                              : *standby ? SendOutcome::Power::Standby
                                         : SendOutcome::Power::On;
     } else if (!standby || !*standby) {
-        next = Next::send(state.afterPower);
+        next = goOnAfterPower(message, state);
     } else if (state.woken) { // on its way out of standby
-        next = Next::sendAfter(Step::PowerState, AskAgainAfter);
-    } else if (message.standby == InStandby::Wake) {
-        next = Next::send(Step::Wake);
-    } else if (message.standby == InStandby::Refuse) {
-        next = fail(Kind::InStandby);
+        next = askAgain(state, Step::PowerState, AskAgainAfter);
     } else {
-        next = Next::send(state.afterPower);
+        switch (state.standby) {
+        case InStandby::Wake:
+            next = Next::send(Step::Wake);
+            break;
+        case InStandby::Refuse:
+            next = fail(Kind::InStandby);
+            break;
+        case InStandby::Ask:
+            next = state.canAsk ? ask(Pause::Standby,
+                                      Step::PowerState,
+                                      SendOutcome::failed(SendFailure::of(Kind::InStandby)))
+                                : fail(Kind::InStandby);
+            break;
+        case InStandby::SendAnyway:
+            next = goOnAfterPower(message, state);
+            break;
+        }
     }
     next.said = {!standby   ? QStringLiteral("power state unknown")
                  : *standby ? QStringLiteral("in standby")
@@ -223,38 +303,63 @@ Next powerState(const Message &message, State &state, const HttpAnswer &answer)
 
 Next woken(State &state, const HttpAnswer &answer)
 {
+    if (auto session = sessionFirst(state, Step::Wake, answer))
+        return *session;
     if (!isSuccess(answer))
         return httpError(answer);
     state.woken = true;
-    return Next::sendAfter(Step::PowerState, AskAgainAfter);
+    return askAgain(state, Step::PowerState, AskAgainAfter);
 }
 
 // What the receiver says its hardware address is; the message was taken whatever it says.
-Next hardwareAddress(const HttpAnswer &answer)
+Next hardwareAddress(State &state, const HttpAnswer &answer)
 {
+    if (auto session = sessionFirst(state, Step::About, answer))
+        return *session;
     Next next;
     const QString said = elementOf(answer, "e2lanmac");
-    if (const auto bytes = ParseHardwareAddress(said))
+    if (const auto bytes = ParseHardwareAddress(said); bytes && IsWakeable(*bytes))
         next.outcome.hardwareAddress = FormatHardwareAddress(*bytes);
     return next;
 }
 
-// Nothing answered: a receiver in deep standby is woken by its hardware address, then asked
-// every 2 seconds until it answers.
-std::optional<Next> wakeFromDeepStandby(const Message &message, State &state, Step step)
+// The magic packet, once, then the step again every 2 seconds until the receiver answers.
+Next wakeOnLan(State &state, Step step)
 {
-    if (message.standby != InStandby::Wake || message.hardwareAddress.isEmpty())
-        return std::nullopt;
-    Next next = Next::sendAfter(step, AskBootingAfter);
-    if (!std::exchange(state.wakeOnLanSent, true))
+    Next next = askAgain(state, step, AskBootingAfter);
+    if (next.action == Next::Action::SendAfter && !std::exchange(state.wakeOnLanSent, true))
         next.action = Next::Action::WakeOnLan;
     return next;
+}
+
+// Nothing answered before anything was shown: a receiver in deep standby, perhaps. One whose
+// hardware address is known is woken by it, or the person sending is asked; a power query
+// wakes nothing, and a question on the screen is past waking.
+std::optional<Next>
+nothingAnswers(const Message &message, State &state, Step step, const SendOutcome &failed)
+{
+    if (message.hardwareAddress.isEmpty() || std::holds_alternative<PowerQuery>(message.kind)
+        || step == Step::Answer || step == Step::About)
+        return std::nullopt;
+    switch (state.standby) {
+    case InStandby::Wake:
+        return wakeOnLan(state, step);
+    case InStandby::Ask:
+        if (state.canAsk && !state.wakeOnLanSent)
+            return ask(Pause::NothingAnswers, step, failed);
+        return std::nullopt;
+    case InStandby::Refuse:
+    case InStandby::SendAnyway:
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
 Step FirstStep(const Message &message, State &state, const std::optional<QString> &knownSession)
 {
+    state.standby = message.standby;
     if (std::holds_alternative<PowerQuery>(message.kind))
         return Step::PowerState;
     if (knownSession && !message.isQuestion()) {
@@ -303,13 +408,18 @@ HttpRequest RequestFor(const Message &message, const State &state, Step step)
         break;
     }
     case Step::PowerState:
-        request.target = "/web/powerstate";
-        break;
     case Step::Wake: // 4 wakes it up and does nothing else; 0 would toggle
-        request.target = "/web/powerstate?newstate=4";
+        // With a session it takes its arguments by POST only.
+        request.method = state.session.isEmpty() ? "GET" : "POST";
+        form = step == Step::Wake ? "newstate=4" : "";
+        request.target = "/web/powerstate";
+        if (request.method == "GET" && !form.isEmpty())
+            request.target += "?" + form;
         break;
     case Step::About:
         request.target = "/web/about";
+        if (!state.session.isEmpty())
+            request.target += "?sessionid=" + formValue(state.session);
         break;
     case Step::EarlierAnswer:
     case Step::Answer:
@@ -324,7 +434,7 @@ HttpRequest RequestFor(const Message &message, const State &state, Step step)
         break;
     }
     if (!state.session.isEmpty() && request.method == "POST")
-        form += "&sessionid=" + formValue(state.session);
+        form += (form.isEmpty() ? "sessionid=" : "&sessionid=") + formValue(state.session);
     if (request.method == "POST") {
         request.body = form;
         request.contentType = "application/x-www-form-urlencoded";
@@ -340,18 +450,22 @@ Next Decide(const Message &message,
 {
     const ReceiverAddress &address = message.address;
     if (step == Step::About) // the message was taken, whatever comes of this
-        return outcome.failure ? finish({}) : hardwareAddress(outcome.answer);
+        return outcome.failure ? finish({}) : hardwareAddress(state, outcome.answer);
     if (outcome.failure) {
         // A second-generation receiver's web server may drop a long request line unanswered.
         if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
             && isLongRequest(message, state))
             return showing(message, state, Step::Session);
+        const SendOutcome failed = SendOutcome::failed(
+            SendFailure::ofExchange(*outcome.failure, address.host, address.port));
+        // Only where no connection was made: a receiver that took the request and then broke
+        // off may have shown the message.
         const auto kind = outcome.failure->kind;
-        if (kind == HttpFailure::Kind::Refused || kind == HttpFailure::Kind::Network)
-            if (auto woken = wakeFromDeepStandby(message, state, step))
+        if (!outcome.connected
+            && (kind == HttpFailure::Kind::Refused || kind == HttpFailure::Kind::Network))
+            if (auto woken = nothingAnswers(message, state, step, failed))
                 return *woken;
-        return finish(SendOutcome::failed(
-            SendFailure::ofExchange(*outcome.failure, address.host, address.port)));
+        return finish(failed);
     }
     const HttpAnswer &answer = outcome.answer;
     if (answer.status == 401)
@@ -380,6 +494,34 @@ Next Decide(const Message &message,
         break;
     }
     return finish({});
+}
+
+Next Resume(const Message &message, State &state, Step step, Pause pause, Choice choice)
+{
+    if (choice == Choice::Cancel)
+        return cancelled();
+    switch (pause) {
+    case Pause::Certificate: // nothing went over the connection: the same request, trusted
+        return Next::send(step);
+    case Pause::Standby:
+        if (choice == Choice::Wake) {
+            state.standby = InStandby::Wake;
+            return Next::send(Step::Wake);
+        }
+        state.standby = InStandby::SendAnyway;
+        return goOnAfterPower(message, state);
+    case Pause::NothingAnswers: // sending anyway can't reach what does not answer
+        if (choice != Choice::Wake)
+            return cancelled();
+        state.standby = InStandby::Wake;
+        return wakeOnLan(state, step);
+    }
+    return cancelled();
+}
+
+Next CertificateRefused(State &state, Step step, const SendOutcome &refused)
+{
+    return state.canAsk ? ask(Pause::Certificate, step, refused) : finish(refused);
 }
 
 } // namespace DialogueRules

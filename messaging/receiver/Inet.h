@@ -18,14 +18,19 @@ class Inet : public QObject
 public:
     // Called once per send with how it ended.
     using Done = ReceiverDialogue::Done;
+    using Handlers = ReceiverDialogue::Handlers;
 
     explicit Inet(std::chrono::milliseconds timeout = std::chrono::seconds(60),
                   QObject *parent = nullptr);
     ~Inet() override;
 
-    // Sends the message to the receiver at its address. done comes from the event loop, and is
-    // skipped if context is gone by then.
-    void Send(const Message &message, QObject *context, Done done);
+    // Sends the message to the receiver at its address. The handlers are called from the event
+    // loop, and skipped if context is gone by then (a pause is then cancelled).
+    void Send(const Message &message, QObject *context, Handlers handlers);
+    void Send(const Message &message, QObject *context, Done done)
+    {
+        Send(message, context, Handlers{std::move(done)});
+    }
 
     // Every dialogue from now on tells trace what it says to the receiver and what it hears.
     void setTrace(ReceiverDialogue::Trace trace) { m_trace = std::move(trace); }
@@ -33,7 +38,9 @@ public:
     // Every dialogue from now on takes these certificates beyond those the system trusts.
     void setCertificateTrust(const CertificateTrust &trust) { m_trust = trust; }
 
-    int pendingCount() const { return static_cast<int>(m_pending.size()); }
+    // Sends whose outcome has not been told yet; a receiver still asked for its hardware
+    // address after that does not count.
+    int pendingCount() const { return m_pending; }
 
 signals:
     void pendingCountChanged(int count);
@@ -43,5 +50,6 @@ private:
     SecondGenerationReceivers m_secondGeneration;
     ReceiverDialogue::Trace m_trace;
     CertificateTrust m_trust;
-    QSet<ReceiverDialogue *> m_pending;
+    QSet<ReceiverDialogue *> m_dialogues; // every one not yet ended
+    int m_pending = 0;
 };

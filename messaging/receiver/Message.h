@@ -37,6 +37,8 @@ enum class InStandby {
     Refuse,     // nothing is shown, and the send fails as "in standby"
     Wake,       // the receiver is woken (from deep standby too, by its hardware address), then
                 // shown the message once its screen is on
+    Ask,        // the person sending decides, once the receiver said it is in standby, or when
+                // nothing answers at one whose hardware address is known
 };
 
 // One message, read from what was typed: where it goes, what it says, and how it is shown.

@@ -6,6 +6,8 @@
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
+#include <memory>
+#include <utility>
 #include <variant>
 
 ReceiverDialogue::ReceiverDialogue(const Message &message,
@@ -20,11 +22,16 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
     , m_timeout(timeout)
 {
     m_timer.setSingleShot(true);
+    m_state.timeoutSeconds = QString::number(static_cast<double>(m_timeout.count()) / 1000.0);
     connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_learning) // the message was reported already: nothing learned, and no more
+            return finish({});
         const bool waking = m_state.woken || m_state.wakeOnLanSent;
-        finish(SendOutcome::failed(
+        DialogueRules::Next timedOut;
+        timedOut.outcome = SendOutcome::failed(
             SendFailure::of(waking ? SendFailure::Kind::NotAwake : SendFailure::Kind::TimedOut,
-                            {QString::number(static_cast<double>(m_timeout.count()) / 1000.0)})));
+                            {m_state.timeoutSeconds}));
+        finish(timedOut);
     });
     m_next.setSingleShot(true);
     // A coarse timer may fire a little early, just short of the end of the wait, and the answer
@@ -33,9 +40,10 @@ ReceiverDialogue::ReceiverDialogue(const Message &message,
     connect(&m_next, &QTimer::timeout, this, [this] { send(m_nextStep); });
 }
 
-void ReceiverDialogue::start(Done done)
+void ReceiverDialogue::start(Handlers handlers)
 {
-    m_done = std::move(done);
+    m_handlers = std::move(handlers);
+    m_state.canAsk = bool(m_handlers.ask);
     m_timer.start(m_timeout);
     const auto known = m_known.constFind(m_message.address.origin());
     send(DialogueRules::FirstStep(m_message,
@@ -46,7 +54,7 @@ void ReceiverDialogue::start(Done done)
 
 void ReceiverDialogue::send(Step step)
 {
-    if (m_waiting)
+    if (m_waiting && !m_learning)
         m_timer.start(m_timeout);
     const HttpRequest request = DialogueRules::RequestFor(m_message, m_state, step);
     const QString peer = m_message.address.shown();
@@ -72,7 +80,8 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
     if (outcome.refused) {
         const SendOutcome refused = untrusted(*outcome.refused);
         trace(QStringLiteral("< %1 (from %2)").arg(refused.reason, peer));
-        return finish(refused);
+        return carryOut(m_learning ? DialogueRules::Next{}
+                                   : DialogueRules::CertificateRefused(m_state, step, refused));
     }
     const std::chrono::milliseconds waitLeft
         = std::chrono::ceil<std::chrono::milliseconds>(m_wait.remainingTimeAsDuration());
@@ -90,6 +99,11 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
         m_known.remove(m_message.address.origin());
     if (next.remember)
         m_known.insert(m_message.address.origin(), m_state.session);
+    carryOut(next);
+}
+
+void ReceiverDialogue::carryOut(const DialogueRules::Next &next)
+{
     switch (next.action) {
     case DialogueRules::Next::Action::Send:
         return send(next.step);
@@ -106,9 +120,31 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
         }
         m_nextStep = next.step;
         return m_next.start(next.after);
+    case DialogueRules::Next::Action::Ask:
+        return pause(next);
     case DialogueRules::Next::Action::Finish:
-        return finish(next.outcome);
+        return finish(next);
     }
+}
+
+// Nothing goes to the receiver, and no time runs out, until the person decides; then the
+// dialogue goes on from the step where it stopped, once, whatever the answer.
+void ReceiverDialogue::pause(const DialogueRules::Next &next)
+{
+    m_timer.stop();
+    m_next.stop();
+    auto decidedOnce = std::make_shared<bool>(false);
+    m_handlers.ask(
+        next.pause,
+        next.outcome,
+        [self = QPointer<ReceiverDialogue>(this), decidedOnce, next](DialogueRules::Choice choice) {
+            if (!self || std::exchange(*decidedOnce, true) || !self->m_handlers.done)
+                return;
+            if (!self->m_waiting)
+                self->m_timer.start(self->m_timeout);
+            self->carryOut(DialogueRules::Resume(
+                self->m_message, self->m_state, next.step, next.pause, choice));
+        });
 }
 
 // Nothing was sent over a connection whose certificate was not trusted: the user may trust it.
@@ -134,7 +170,7 @@ SendOutcome ReceiverDialogue::untrusted(const PeerCertificate &certificate) cons
 void ReceiverDialogue::sendMagicPacket()
 {
     const auto hardwareAddress = ParseHardwareAddress(m_message.hardwareAddress);
-    if (!hardwareAddress)
+    if (!hardwareAddress || !IsWakeable(*hardwareAddress))
         return;
     QList<QNetworkAddressEntry> networks;
     for (const QNetworkInterface &network : QNetworkInterface::allInterfaces())
@@ -154,14 +190,31 @@ void ReceiverDialogue::trace(const QString &line) const
         m_trace(line);
 }
 
-void ReceiverDialogue::finish(const SendOutcome &outcome)
+// The outcome is told once. A message that was taken is then asked its receiver's hardware
+// address, for a few seconds at most: nothing the outcome said changes.
+void ReceiverDialogue::finish(const DialogueRules::Next &next)
 {
-    if (!m_done)
-        return;
     m_timer.stop();
     m_next.stop();
     delete m_exchange;
-    const Done done = std::move(m_done);
-    m_done = nullptr;
-    done(outcome);
+    if (m_learning) {
+        m_learning = false;
+        if (!next.outcome.hardwareAddress.isEmpty() && m_handlers.learned)
+            m_handlers.learned(next.outcome.hardwareAddress);
+        emit ended();
+        return;
+    }
+    if (!m_handlers.done)
+        return;
+    const Done done = std::exchange(m_handlers.done, nullptr);
+    const QPointer<ReceiverDialogue> self(this);
+    done(next.outcome);
+    if (!self)
+        return;
+    if (next.learn && m_handlers.learned) {
+        m_learning = true;
+        m_timer.start(LearnWithin);
+        return send(Step::About);
+    }
+    emit ended();
 }

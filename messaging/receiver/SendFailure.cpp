@@ -20,39 +20,19 @@ QString refusalWorded(const HttpRefusal &refusal)
         return tr("the receiver closed the connection without answering");
     case HttpRefusal::Kind::ClosedEarly:
         return tr("the connection closed before the receiver's answer was complete");
-    default:
-        return tr("the receiver's answer is not valid HTTP");
+    case HttpRefusal::Kind::NotHttp:
+    case HttpRefusal::Kind::HeadTooLong:
+    case HttpRefusal::Kind::BadLineEnd:
+    case HttpRefusal::Kind::BadStatusLine:
+    case HttpRefusal::Kind::BadStatus:
+    case HttpRefusal::Kind::BadHeader:
+    case HttpRefusal::Kind::BadTransferEncoding:
+    case HttpRefusal::Kind::BadContentLength:
+    case HttpRefusal::Kind::BadChunk:
+    case HttpRefusal::Kind::BadTrailer:
+        break;
     }
-}
-
-// The words of kinds whose details are the whole text, or that need none.
-QString plainWorded(const SendFailure &failure)
-{
-    using Kind = SendFailure::Kind;
-    const QString first = failure.details.value(0);
-    switch (failure.kind) {
-    case Kind::LoginRefused:
-        return tr("the receiver refused the login");
-    case Kind::RefusedByReceiver:
-        return first.isEmpty() ? tr("the receiver refused the message") : first;
-    case Kind::CantAsk:
-        return tr("this receiver can't ask questions");
-    case Kind::NotUnderstood:
-        if (first == QLatin1String(SendFailure::Message))
-            return tr("the receiver's answer to the message is not understood");
-        if (first == QLatin1String(SendFailure::AnswerText))
-            return tr("the receiver's answer to the question is not understood: \"%1\"")
-                .arg(failure.details.value(1));
-        return tr("the receiver's answer to the question is not understood");
-    case Kind::CertificateUntrusted:
-        return tr("the receiver's certificate is not trusted: SHA-256 %1").arg(first);
-    case Kind::CertificateChanged:
-        return tr("the receiver's certificate has changed since it was trusted: it is now "
-                  "SHA-256 %1, trusted was %2")
-            .arg(first, failure.details.value(1));
-    default: // NoAnswer, AddressUnusable: the words themselves
-        return first;
-    }
+    return tr("the receiver's answer is not valid HTTP");
 }
 
 } // namespace
@@ -95,36 +75,59 @@ QString Worded(const SendFailure &failure)
     if (failure.fromRefusal)
         return refusalWorded(failure.refusal);
     const QStringList &details = failure.details;
+    const QString first = details.value(0);
     switch (failure.kind) {
     case Kind::RefusedConnection:
         return tr("nothing answers at %1 on port %2, so check that the address is right and that "
                   "the receiver's web interface is switched on; the receiver may also be "
                   "switched off or in deep standby")
-            .arg(details.value(0), details.value(1));
+            .arg(first, details.value(1));
     case Kind::NameUnknown:
-        return tr("there is no receiver named %1 on the network").arg(details.value(0));
+        return tr("there is no receiver named %1 on the network").arg(first);
     case Kind::TlsFailed:
         return tr("no TLS connection could be made with %1 on port %2 (%3), so check that the "
                   "receiver's HTTPS is switched on and that this is its HTTPS port")
-            .arg(details.value(0), details.value(1), details.value(2));
+            .arg(first, details.value(1), details.value(2));
     case Kind::LoginWanted:
         return tr("the receiver wants a login, so type the address as %1user:password@%2")
-            .arg(details.value(0), details.value(1));
+            .arg(first, details.value(1));
     case Kind::TimedOut:
-        return tr("no answer from the receiver within %1 seconds").arg(details.value(0));
+        return tr("no answer from the receiver within %1 seconds").arg(first);
     case Kind::NotAwake:
-        return tr("the receiver did not wake up within %1 seconds").arg(details.value(0));
+        return tr("the receiver did not wake up within %1 seconds").arg(first);
     case Kind::InStandby:
         return tr("the receiver is in standby, so nobody would see the message; --wake "
                   "switches it on first");
     case Kind::HttpError: {
-        const QString refusal = tr("the receiver answered HTTP %1 %2")
-                                    .arg(details.value(0), details.value(1))
-                                    .trimmed();
+        const QString refusal
+            = tr("the receiver answered HTTP %1 %2").arg(first, details.value(1)).trimmed();
         return details.value(2).isEmpty() ? refusal
                                           : tr("%1 when asked for the answer").arg(refusal);
     }
-    default:
-        return plainWorded(failure);
+    case Kind::LoginRefused:
+        return tr("the receiver refused the login");
+    case Kind::RefusedByReceiver:
+        return first.isEmpty() ? tr("the receiver refused the message") : first;
+    case Kind::CantAsk:
+        return tr("this receiver can't ask questions");
+    case Kind::NotUnderstood:
+        if (first == QLatin1String(SendFailure::Message))
+            return tr("the receiver's answer to the message is not understood");
+        if (first == QLatin1String(SendFailure::AnswerText))
+            return tr("the receiver's answer to the question is not understood: \"%1\"")
+                .arg(details.value(1));
+        return tr("the receiver's answer to the question is not understood");
+    case Kind::CertificateUntrusted:
+        return tr("the receiver's certificate is not trusted: SHA-256 %1").arg(first);
+    case Kind::CertificateChanged:
+        return tr("the receiver's certificate has changed since it was trusted: it is now "
+                  "SHA-256 %1, trusted was %2")
+            .arg(first, details.value(1));
+    case Kind::Cancelled:
+        return tr("the send was cancelled");
+    case Kind::NoAnswer:
+    case Kind::AddressUnusable: // the words themselves
+        break;
     }
+    return first;
 }

@@ -33,6 +33,7 @@ struct SendFailure
         TlsFailed,            // no TLS connection could be made
         InStandby,            // the receiver is in standby: nobody would see the message
         NotAwake,             // it did not come out of standby within the time-out
+        Cancelled,            // the person sending chose not to go on
     };
 
     Kind kind = Kind::NoAnswer;

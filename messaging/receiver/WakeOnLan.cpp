@@ -12,6 +12,12 @@ std::optional<QByteArray> ParseHardwareAddress(QStringView typed)
     return QByteArray::fromHex(text.toLatin1().replace(':', "").replace('-', ""));
 }
 
+bool IsWakeable(const QByteArray &hardwareAddress)
+{
+    return hardwareAddress.size() == 6 && (static_cast<uchar>(hardwareAddress[0]) & 1) == 0
+           && hardwareAddress.count('\0') != 6;
+}
+
 QString FormatHardwareAddress(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(':').toUpper());

@@ -16,6 +16,10 @@ constexpr quint16 WakeOnLanPort = 9;
 // The six bytes of a hardware address as typed or kept: six hex pairs joined by ':' or '-'.
 std::optional<QByteArray> ParseHardwareAddress(QStringView typed);
 
+// Whether a magic packet for these six bytes wakes one network card: a unicast address (the
+// lowest bit of the first byte clear; all FF is broadcast) and not all zeros.
+bool IsWakeable(const QByteArray &hardwareAddress);
+
 // The address as it is kept and shown: 00:09:34:AB:CD:EF.
 QString FormatHardwareAddress(const QByteArray &bytes);
 
