@@ -6,10 +6,14 @@ namespace PlainText {
 
 namespace {
 
-bool isBidiControl(char32_t c)
+// Characters that change how the text around them is laid out or read without showing
+// themselves: bidi controls, line and paragraph separators (a forged line), zero-width ones
+// and the tag characters (text nobody sees).
+bool isInvisibleControl(char32_t c)
 {
-    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e)
-           || (c >= 0x2066 && c <= 0x2069);
+    return c == 0x061c || (c >= 0x200b && c <= 0x200f) || c == 0x2028 || c == 0x2029
+           || (c >= 0x202a && c <= 0x202e) || c == 0x2060 || (c >= 0x2066 && c <= 0x2069)
+           || c == 0xfeff || (c >= 0xe0000 && c <= 0xe007f);
 }
 
 QString hex(char32_t value, int digits)
@@ -33,7 +37,7 @@ public:
     {
         if (c < 0x20 || (c >= 0x7f && c < 0xa0))
             return byte(quint8(c));
-        if (isBidiControl(c) || (c >= 0xd800 && c <= 0xdfff)) // or half a surrogate pair
+        if (isInvisibleControl(c) || (c >= 0xd800 && c <= 0xdfff)) // or half a surrogate pair
             return append(QStringLiteral("\\u{") + hex(c, 4) + u'}');
         const char32_t one[] = {c};
         append(QString::fromUcs4(one, 1));
@@ -42,20 +46,26 @@ public:
     QString take() { return std::move(m_text); }
 
 private:
+    // A text that fits is shown whole; a longer one is cut after the last part that leaves
+    // room for the "…", so that an escape is never cut in two.
     void append(const QString &part)
     {
         if (m_full)
             return;
-        if (m_text.size() + part.size() > m_max - 1) {
+        if (m_text.size() + part.size() > m_max) {
+            m_text.truncate(m_roomForMark);
             m_text += u'…';
             m_full = true;
             return;
         }
         m_text += part;
+        if (m_text.size() <= m_max - 1)
+            m_roomForMark = m_text.size();
     }
 
     QString m_text;
     qsizetype m_max;
+    qsizetype m_roomForMark = 0; // where the text is cut if it does not fit
     bool m_full = false;
 };
 
