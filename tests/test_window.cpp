@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -531,6 +532,51 @@ private slots:
         QTRY_COMPARE(receiver.requests().size(), shown ? powerRequests.size() + 4 : 2);
         QVERIFY(!settings().contains(kept) || shown);
         QCOMPARE(m_boxes->seen.size(), 1);
+    }
+
+    // A receiver whose hardware address is kept: where nothing answers, the user is asked
+    // whether to wake it; where it took the request and broke off, the message may be on the
+    // screen, so it is reported once and never sent again.
+    void receiverNotAnswering_data()
+    {
+        QTest::addColumn<bool>("listening"); // the receiver's port takes connections
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("nothing answers")
+            << false
+            << QStringList{"Nothing answers at the receiver: it may be in deep standby or "
+                           "switched off."};
+        QTest::newRow("cut short after the request")
+            << true
+            << QStringList{"Message not delivered: the connection closed before the receiver's "
+                           "answer was complete"};
+    }
+
+    void receiverNotAnswering()
+    {
+        QFETCH(bool, listening);
+        QFETCH(QStringList, boxes);
+        FakeReceiver receiver;
+        receiver.script = {{"HTTP/1.1 200 OK\r\n", FakeReceiver::Then::Close}};
+        QTcpServer closed; // a port where nothing answers, once closed
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString address
+            = listening ? receiver.address() : "127.0.0.1:" + QString::number(closed.serverPort());
+        closed.close();
+        writeSettings("[Dreambox]\r\nIP=" + address.toUtf8() + "\r\nTimeout=10\r\n[Wake]\r\n"
+                      + address.toUtf8() + "=00:09:34:AB:CD:EF\r\n");
+        QVERIFY(open());
+        m_boxes->press = "Cancel";
+        QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+        QTRY_COMPARE(m_boxes->seen.size(), 1);
+        QTRY_VERIFY(!QGuiApplication::overrideCursor()); // the send has ended
+        QCOMPARE(m_boxes->seen.first().text, boxes.first());
+        if (!listening) { // Wake and Send or Cancel: sending anyway can't reach it
+            QCOMPARE(m_boxes->seen.first().defaultButton, "Wake and Send");
+            QCOMPARE(m_boxes->seen.first().buttons, QMessageBox::Cancel);
+        }
+        QCOMPARE(m_boxes->seen.size(), boxes.size());
+        QCOMPARE(log(), QString());
+        QCOMPARE(receiver.requests().size(), listening ? 1 : 0);
     }
 
     void trustingAReceiversCertificate_data()
