@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DnsMessage.h"
+#include "SimDns.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -38,15 +38,18 @@ public:
     bool listenAt(const QHostAddress &address, quint16 port = 0);
     quint16 port() const;
 
-    // The answer to a query, or an empty message (no records) when nothing in it is ours.
-    // A question from another port than 5353 gets a conventional unicast answer (RFC 6762, 6.7).
-    Dns::Message answer(const Dns::Message &query, bool legacy) const;
+    // The datagram that answers a query, or empty when nothing asked is ours. A question from
+    // another port than 5353 (legacy) gets a conventional unicast answer (RFC 6762, 6.7).
+    QByteArray reply(QByteArrayView query, bool legacy) const;
 
 private:
-    QList<Dns::Record> records() const;
+    // The records that answer a query's questions, with what a querier needs next; none when
+    // nothing asked is ours.
+    QList<SimDns::Record> answer(const SimDns::Query &query) const;
+    QList<SimDns::Record> records() const;
     void receive();
     void announce();
-    void sendToGroup(const Dns::Message &message);
+    void sendToGroup(const QByteArray &datagram);
 
     QString m_name;
     Interface m_webInterface;

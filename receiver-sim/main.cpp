@@ -5,14 +5,14 @@
 //                              [--language CODE]
 // then send to 127.0.0.1:8080 (or NAME:SECRET@127.0.0.1:8080, or https://127.0.0.1:8080).
 #include "Announcer.h"
-#include "AnswerTexts.h"
 #include "ReceiverSim.h"
-#include "WakeOnLan.h"
+#include "SpokenAnswers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QNetworkDatagram>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTextStream>
@@ -22,6 +22,17 @@
 #include <optional>
 
 namespace {
+
+// The six bytes of a hardware address typed as six hex pairs joined by ':' or '-'; empty when
+// it is not one.
+QByteArray hardwareAddress(const QString &typed)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^[0-9A-Fa-f]{2}([:-])(?:[0-9A-Fa-f]{2}\\1){4}[0-9A-Fa-f]{2}$"));
+    if (!form.match(typed).hasMatch())
+        return {};
+    return QByteArray::fromHex(typed.toLatin1());
+}
 
 const QHash<QString, ReceiverSim::Firmware> firmwares = {
     {QStringLiteral("first"), ReceiverSim::Firmware::First},
@@ -167,7 +178,7 @@ void addHowOptions(QCommandLineParser &parser, Options &options)
                     QStringLiteral(
                         "Language of the answer texts, as OpenWebif gives them: %1 (default en). "
                         "The maker's interface answers in English.")
-                        .arg(AnswerTextLanguages().join(QStringLiteral(", "))),
+                        .arg(SpokenLanguages().join(QStringLiteral(", "))),
                     QStringLiteral("code"),
                     QStringLiteral("en")));
     options.standby
@@ -240,15 +251,15 @@ QString configure(ReceiverSim &receiver,
     receiver.setStandby(parser.isSet(options.standby),
                         std::chrono::milliseconds(qRound64(wakeAfter * 1000)));
     if (parser.isSet(options.deepStandby)) {
-        const auto mac = ParseHardwareAddress(parser.value(options.deepStandby));
-        if (!mac)
+        const QByteArray mac = hardwareAddress(parser.value(options.deepStandby));
+        if (mac.isEmpty())
             return QStringLiteral("--deep-standby wants a hardware address, as 00:09:34:AB:CD:EF.");
-        receiver.setHardwareAddress(FormatHardwareAddress(*mac));
+        receiver.setHardwareAddress(QString::fromLatin1(mac.toHex(':').toUpper()));
     }
-    const std::optional<AnswerTexts> texts = AnswerTextsOf(parser.value(options.language));
+    const std::optional<SpokenAnswers> texts = SpokenAnswersIn(parser.value(options.language));
     if (!texts)
         return QStringLiteral("Unknown language \"%1\": give one of %2.")
-            .arg(parser.value(options.language), AnswerTextLanguages().join(QStringLiteral(", ")));
+            .arg(parser.value(options.language), SpokenLanguages().join(QStringLiteral(", ")));
     if (kind == QLatin1String("openwebif"))
         receiver.setAnswerTexts(texts->yes, texts->no, texts->noneYet);
     const bool tls = parser.isSet(options.tlsCertificate) || parser.isSet(options.tlsKey);
@@ -305,12 +316,14 @@ QString sleepDeeply(ReceiverSim &receiver,
                     quint16 port,
                     QTextStream &out)
 {
-    const QByteArray magic = MagicPacket(*ParseHardwareAddress(parser.value(options.deepStandby)));
+    // Six bytes of FF, then the card's address sixteen times.
+    const QByteArray magic = QByteArray(6, char(0xFF))
+                             + hardwareAddress(parser.value(options.deepStandby)).repeated(16);
     bool isNumber = false;
     const double boot = parser.value(options.bootSeconds).toDouble(&isNumber);
     if (!isNumber || boot < 0)
         return QStringLiteral("--boot-seconds wants a number");
-    if (!card.bind(QHostAddress::AnyIPv4, WakeOnLanPort))
+    if (!card.bind(QHostAddress::AnyIPv4, 9))
         return card.errorString();
     QObject::connect(
         &card, &QUdpSocket::readyRead, &receiver, [&card, &receiver, &out, magic, boot, port] {

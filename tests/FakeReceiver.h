@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ReceiverSim.h"
+#include "Settled.h"
 
 #include <QTcpSocket>
 #include <QTimer>

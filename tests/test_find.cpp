@@ -2,7 +2,6 @@
 // independent responder (Avahi) announce receivers there by multicast DNS. Runs inside a network
 // namespace (tests/in-network-namespace.sh), where only the loopback network carries multicast.
 #include "Announcer.h"
-#include "DnsMessage.h"
 #include "FakeReceiver.h"
 
 #include <QDir>
@@ -83,13 +82,10 @@ private:
         connect(&m_questions, &QUdpSocket::readyRead, this, [this] {
             while (m_questions.hasPendingDatagrams()) {
                 const QNetworkDatagram query = m_questions.receiveDatagram();
-                const auto parsed = Dns::parse(query.data());
-                if (!std::holds_alternative<Dns::Message>(parsed))
-                    continue;
-                const Dns::Message answer = m_spoofed->answer(std::get<Dns::Message>(parsed), true);
-                if (!answer.records.isEmpty())
+                const QByteArray answer = m_spoofed->reply(query.data(), true);
+                if (!answer.isEmpty())
                     m_hostile.writeDatagram(
-                        Dns::serialize(answer), query.senderAddress(), quint16(query.senderPort()));
+                        answer, query.senderAddress(), quint16(query.senderPort()));
             }
         });
         return true;

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "Placeholders.h"
 #include "ReceiverSim.h"
+#include "Settled.h"
 #include "TlsFront.h"
 
 #include <QDir>
@@ -464,7 +465,7 @@ private slots:
             QCOMPARE(standardOutput, Filled(output, values));
         else if (!output.isEmpty())
             QCOMPARE(standardError, Filled(output, values));
-        QTest::qWait(50);
+        QVERIFY(Settled(receiver) && Settled(other));
         QCOMPARE(boxes.size() + otherBoxes.size(), shown);
         // Never asked to toggle, to go to deep standby or to restart.
         for (const QString &asked : receiver.powerRequests())
@@ -587,7 +588,7 @@ private slots:
         if (error.isEmpty())
             QVERIFY2(standardError.isEmpty(), qPrintable("stderr: " + standardError));
         QCOMPARE(sender.exitCode(), exitCode);
-        QTest::qWait(50);
+        QVERIFY(Settled(plain) && Settled(tls));
         QCOMPARE(plainMessages.size() + tlsMessages.size(), received);
         QVERIFY(!standardError.contains("pw@"));
     }
@@ -770,7 +771,7 @@ private slots:
         QVERIFY2(errors.first().startsWith(
                      "quillora-send: message not delivered to 127.0.0.1:1: nothing answers at "),
                  qPrintable(errors.first()));
-        QTest::qWait(100);
+        QVERIFY(Settled(first) && Settled(second));
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages.first(), (QVariantList{"5", "Quillora", "Disk full"}));
         QCOMPARE(boxes.size(), 1);

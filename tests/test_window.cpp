@@ -242,7 +242,7 @@ private slots:
             QTest::keyClick(widget(name), Qt::Key_Return);
             QTest::keyClick(widget(name), Qt::Key_Escape);
         }
-        QTest::qWait(100);
+        QVERIFY(Settled(*m_receiver));
         QCOMPARE(m_receiver->requests().size(), 0);
         QVERIFY(m_form->isVisible());
     }
@@ -867,7 +867,8 @@ private slots:
         QVERIFY2(m_boxes->seen.first().text.startsWith("Settings not saved (address and timeout): "
                                                        + QDir::toNativeSeparators(ini) + ": "),
                  qPrintable(m_boxes->seen.first().text));
-        QTest::qWait(50);
+        QCoreApplication::sendPostedEvents(); // a second box would have been on its way
+        QCoreApplication::processEvents();
         QCOMPARE(m_boxes->seen.size(), 1);
     }
 
@@ -956,7 +957,8 @@ private slots:
         QCOMPARE(field("Text1")->text(), QString());
         QCOMPARE(field("Text3")->text(), QString());
         QCOMPARE(widget<QLabel>("Label5")->text(), QString());
-        QTest::qWait(50);
+        QCoreApplication::sendPostedEvents(); // a box would have been on its way
+        QCoreApplication::processEvents();
         QVERIFY(m_boxes->seen.isEmpty());
     }
 };

@@ -42,6 +42,9 @@ public:
     // address after that does not count.
     int pendingCount() const { return m_pending; }
 
+    // Whether every dialogue has ended, learning included: nothing more goes to a receiver.
+    bool isIdle() const { return m_dialogues.isEmpty(); }
+
 signals:
     void pendingCountChanged(int count);
 
