@@ -107,6 +107,29 @@ private:
         return names.value(type, QString::number(type));
     }
 
+    // A DNS message as the tests compare it: id, questions and records, one after the other.
+    static QString described(const Dns::Message &message)
+    {
+        QStringList parts{QStringLiteral("id %1 %2")
+                              .arg(message.id, 0, 16)
+                              .arg(message.isResponse() ? "response" : "query")};
+        for (const Dns::Question &question : message.questions)
+            parts += "? " + typeName(question.type) + ' ' + Dns::nameText(question.name);
+        for (const Dns::Record &record : message.records) {
+            QString text = typeName(record.type) + ' ' + Dns::nameText(record.name);
+            if (record.type == Dns::PTR)
+                text += " -> " + Dns::nameText(record.target);
+            if (record.type == Dns::SRV)
+                text += " -> " + Dns::nameText(record.target) + ':' + QString::number(record.port);
+            if (record.type == Dns::TXT)
+                text += " [" + QString::fromUtf8(record.texts.join(',')) + ']';
+            if (record.type == Dns::A)
+                text += ' ' + record.address.toString();
+            parts += text;
+        }
+        return parts.join("; ");
+    }
+
     static QString send(Inet &inet, const QString &address)
     {
         return send(inet, Typed{address, "1", "c", "b"});
@@ -571,6 +594,30 @@ private slots:
         row("no content", "HTTP/1.1 204 No Content\r\n\r\n", "open", "204 ");
         row("nothing", "", "close", "the receiver closed the connection without answering");
         row("nothing, reset", "", "reset", "the receiver closed the connection without answering");
+        // Each limit: an answer at it is read, one byte more is refused.
+        const QString tooLong = "the receiver's answer is too long";
+        const qsizetype most = HttpAnswerParser::MaxBodySize;
+        const QByteArray full(most, 'x');
+        const QString fullText = "200 " + QString(full);
+        const QByteArray length = ok + "Content-Length: ";
+        row("body of the most length",
+            length + QByteArray::number(most) + "\r\n\r\n" + full,
+            "open",
+            fullText);
+        row("length past the most",
+            length + QByteArray::number(most + 1) + "\r\n\r\n" + full + 'x',
+            "open",
+            tooLong);
+        row("body until close of the most length", ok + "\r\n" + full, "close", fullText);
+        row("body until close past the most", ok + "\r\n" + full + 'x', "close", tooLong);
+        const QByteArray oneChunk = chunked + QByteArray::number(most, 16) + "\r\n" + full + "\r\n";
+        row("chunks of the most length", oneChunk + "0\r\n\r\n", "open", fullText);
+        row("chunks past the most", oneChunk + "1\r\nx\r\n0\r\n\r\n", "open", tooLong);
+        // The head ends with its empty line; a filler header makes it as long as allowed.
+        const QByteArray head = ok + "Content-Length: 0\r\nX: ";
+        const qsizetype filler = HttpAnswerParser::MaxHeadSize - head.size() - 4;
+        row("head of the most length", head + QByteArray(filler, 'h') + "\r\n\r\n", "open", "200 ");
+        row("head past the most", head + QByteArray(filler + 1, 'h') + "\r\n\r\n", "open", notHttp);
     }
 
     // Whatever the split of the bytes, the answer gets the same verdict, and only as much of it
@@ -615,7 +662,10 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QString, end);
         QFETCH(QString, verdict);
-        for (const qsizetype piece : {answer.size() + 1, qsizetype(1), qsizetype(7)}) {
+        // Byte by byte only for a short answer: a long one would take the test minutes.
+        const bool isShort = answer.size() < 4096;
+        for (const qsizetype piece :
+             {answer.size() + 1, isShort ? qsizetype(1) : 1000, isShort ? qsizetype(7) : 4093}) {
             HttpAnswerParser parser;
             for (qsizetype at = 0; at < answer.size(); at += piece)
                 parser.feed(QByteArrayView(answer).sliced(at, std::min(piece, answer.size() - at)));
@@ -1394,14 +1444,25 @@ private slots:
         QTest::newRow("pointers in a loop")
             << QByteArray("000084000001000000000000015fc01200000c0001015fc00c")
             << "a name points at itself or forward";
+        QTest::newRow("label of 63 bytes") << "000084000001000000000000" + QByteArray("3f")
+                                                  + QByteArray(63, 'a').toHex() + "00000c0001"
+                                           << "id 0 response; ? PTR " + QString(63, 'a');
         QTest::newRow("label over 63 bytes") << "000084000001000000000000" + QByteArray("40")
                                                     + QByteArray(64, 'a').toHex() + "00000c0001"
                                              << "a label is longer than 63 bytes";
+        // In its wire form: three labels of 63 bytes, one of 61 or 62, and the final empty one.
         QByteArray longName;
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 3; ++i)
             longName += "3f" + QByteArray(63, 'a').toHex();
-        QTest::newRow("name over 255 bytes") << "000084000001000000000000" + longName + "00000c0001"
-                                             << "a name is longer than 255 bytes";
+        const QString threeLabels
+            = QString(63, 'a') + '.' + QString(63, 'a') + '.' + QString(63, 'a') + '.';
+        QTest::newRow("name of 255 bytes")
+            << "000084000001000000000000" + longName + "3d" + QByteArray(61, 'b').toHex()
+                   + "00000c0001"
+            << "id 0 response; ? PTR " + threeLabels + QString(61, 'b');
+        QTest::newRow("name of 256 bytes") << "000084000001000000000000" + longName + "3e"
+                                                  + QByteArray(62, 'b').toHex() + "00000c0001"
+                                           << "a name is longer than 255 bytes";
         QTest::newRow("address of five bytes")
             << QByteArray("000084000000000100000000016100000100010000000a00057f00000101")
             << "an A record is not 4 bytes long";
@@ -1423,29 +1484,11 @@ private slots:
             QCOMPARE(*why, read);
             return;
         }
-        const Dns::Message &message = std::get<Dns::Message>(parsed);
-        QStringList parts{QStringLiteral("id %1 %2")
-                              .arg(message.id, 0, 16)
-                              .arg(message.isResponse() ? "response" : "query")};
-        for (const Dns::Question &question : message.questions)
-            parts += "? " + typeName(question.type) + ' ' + Dns::nameText(question.name);
-        for (const Dns::Record &record : message.records) {
-            QString text = typeName(record.type) + ' ' + Dns::nameText(record.name);
-            if (record.type == Dns::PTR)
-                text += " -> " + Dns::nameText(record.target);
-            if (record.type == Dns::SRV)
-                text += " -> " + Dns::nameText(record.target) + ':' + QString::number(record.port);
-            if (record.type == Dns::TXT)
-                text += " [" + QString::fromUtf8(record.texts.join(',')) + ']';
-            if (record.type == Dns::A)
-                text += ' ' + record.address.toString();
-            parts += text;
-        }
-        QCOMPARE(parts.join("; "), read);
-        // What is read is written back to the same records.
-        const auto again = Dns::parse(Dns::serialize(message));
+        QCOMPARE(described(std::get<Dns::Message>(parsed)), read);
+        // What is read is written back to the same message.
+        const auto again = Dns::parse(Dns::serialize(std::get<Dns::Message>(parsed)));
         QVERIFY(std::holds_alternative<Dns::Message>(again));
-        QCOMPARE(std::get<Dns::Message>(again).records.size(), message.records.size());
+        QCOMPARE(described(std::get<Dns::Message>(again)), read);
     }
 
     void findsReceiversOnThisMachine_data()
@@ -1740,6 +1783,107 @@ private slots:
         if (!traced.isEmpty())
             QVERIFY2(trace.contains(traced), qPrintable(trace.join('\n')));
         QCOMPARE(receiver.requests().size(), listed.isEmpty() ? 0 : 1);
+    }
+
+    // Every limit of the search: at it nothing is dropped; one past it, its line says so.
+    void finderLimits_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("line"); // the start of the trace line that tells
+        QTest::addColumn<bool>("reached");
+        const auto rows = [](const char *what, int most, const QString &line) {
+            QTest::addRow("%s: %d", what, most) << QString(what) << most << line << false;
+            QTest::addRow("%s: %d", what, most + 1) << QString(what) << most + 1 << line << true;
+        };
+        const QString reached = "! limit reached: at most ";
+        rows("addresses of a host", 4, reached + "4 addresses kept for one host");
+        rows("records of a sender", 1000, reached + "1000 records kept of one sender");
+        rows("web interfaces of a host", 4, reached + "4 web interfaces asked of one host");
+        rows("hosts", 128, reached + "128 hosts asked");
+        rows("instances missing their records", 32, reached + "64 questions for missing records");
+        rows("bytes in a datagram", 9000, "< not taken: a datagram of ");
+    }
+
+    void finderLimits()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, count);
+        QFETCH(QString, line);
+        QFETCH(bool, reached);
+        Responder responder;
+        QVERIFY(responder.listen());
+        ReceiverFinder finder;
+        QTimer::singleShot(0, &finder, [&] {
+            QVERIFY(responder.heardQuestion());
+            for (const QByteArray &datagram : limitDatagrams(what, count, responder.queryId))
+                QVERIFY(
+                    responder.socket.writeDatagram(datagram, responder.finder, responder.finderPort)
+                    == datagram.size());
+        });
+        QStringList trace;
+        search(finder, responder, &trace);
+        const bool told = std::any_of(trace.cbegin(), trace.cend(), [&line](const QString &said) {
+            return said.startsWith(line);
+        });
+        QVERIFY2(told == reached, qPrintable(trace.join('\n').right(2000)));
+        if (what == "bytes in a datagram" && reached) {
+            QVERIFY(trace.contains(
+                "< not taken: a datagram of 9001 bytes, over 9000 (from 127.0.0.1)"));
+            return;
+        }
+        QVERIFY(std::any_of(trace.cbegin(), trace.cend(), [](const QString &said) {
+            return said.startsWith("< ") && !said.startsWith("< not taken");
+        })); // what was sent arrived, and some of it was taken
+    }
+
+    // What a responder sends to bring the search to one of its limits: count of the thing named.
+    static QList<QByteArray> limitDatagrams(const QString &what, int count, quint16 id)
+    {
+        using R = Responder;
+        QList<QByteArray> datagrams;
+        QList<Dns::Record> records;
+        const auto batch = [&](qsizetype size) {
+            if (records.size() >= size)
+                datagrams += R::answer(id, std::exchange(records, {}));
+        };
+        for (int i = 0; i < count && what != "bytes in a datagram"; ++i) {
+            if (what == "addresses of a host")
+                records += R::hostAddress("box", QHostAddress(0x7f000101 + quint32(i)), false);
+            else if (what == "records of a sender") {
+                records += R::record({QStringLiteral("j%1").arg(i), "local"}, Dns::TXT);
+                records.last().texts = {"x"};
+            } else if (what == "web interfaces of a host")
+                records += R::webInterface(QStringLiteral("web %1").arg(i),
+                                           "box",
+                                           quint16(1 + i),
+                                           QHostAddress::LocalHost);
+            else if (what == "hosts")
+                records += R::webInterface(QStringLiteral("web %1").arg(i),
+                                           QStringLiteral("h%1").arg(i),
+                                           1,
+                                           QHostAddress(0x7f000201 + quint32(i)));
+            else if (what == "instances missing their records") {
+                records += R::record({"_http", "_tcp", "local"}, Dns::PTR);
+                records.last().target = {QStringLiteral("i%1").arg(i), "_http", "_tcp", "local"};
+            }
+            batch(100);
+        }
+        batch(1);
+        if (what == "bytes in a datagram") { // one text record of exactly count bytes in all
+            Dns::Record text = R::record({"pad", "local"}, Dns::TXT);
+            text.texts = {""};
+            while (R::answer(id, {text}).size() < count) {
+                const qsizetype missing = count - R::answer(id, {text}).size();
+                if (text.texts.last().size() == 255)
+                    text.texts += QByteArray(std::min<qsizetype>(missing - 1, 255), 'p');
+                else
+                    text.texts.last()
+                        += QByteArray(std::min(missing, 255 - text.texts.last().size()), 'p');
+            }
+            datagrams += R::answer(id, {text});
+        }
+        return datagrams;
     }
 
     // Only what answers this search from where it asked counts, and a name is only ever text.
