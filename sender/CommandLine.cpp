@@ -368,8 +368,6 @@ ExitStatus StatusOfFailure(SendFailure::Kind kind)
     case Kind::NotAwake:
     case Kind::Cancelled:
         return NotDelivered;
-    case Kind::AddressUnusable:
-        return Usage;
     case Kind::InStandby:
         return InStandby;
     }

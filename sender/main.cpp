@@ -60,8 +60,9 @@ QString fingerprintAdvice(const UntrustedCertificate &certificate)
         .arg(fingerprint, certificate.receiver);
 }
 
-// Lists the receivers on the local network, sorted by name, in columns; 0 when at least one
-// was found, else 1 with what to check.
+// Lists the receivers on the local network, sorted by name, one per line: the address and what
+// answers there in columns, then the name, whose spaces can't pass for a column of their own
+// since nothing follows it. 0 when at least one was found, else 1 with what to check.
 int findReceivers(bool verbose)
 {
     QTextStream out(stdout);
@@ -88,16 +89,16 @@ int findReceivers(bool verbose)
     std::sort(found.begin(), found.end(), [](const FoundReceiver &a, const FoundReceiver &b) {
         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
     });
-    qsizetype nameWidth = 0;
     qsizetype addressWidth = 0;
-    for (FoundReceiver &receiver : found) {
-        receiver.name = PlainText::from(receiver.name);
-        nameWidth = std::max(nameWidth, receiver.name.size());
+    qsizetype kindWidth = 0;
+    for (const FoundReceiver &receiver : found) {
         addressWidth = std::max(addressWidth, receiver.address.size());
+        kindWidth = std::max(kindWidth, receiver.kind.size());
     }
     for (const FoundReceiver &receiver : found)
-        out << receiver.name.leftJustified(nameWidth + 2)
-            << receiver.address.leftJustified(addressWidth + 2) << receiver.kind << Qt::endl;
+        out << receiver.address.leftJustified(addressWidth + 2)
+            << receiver.kind.leftJustified(kindWidth + 2) << PlainText::from(receiver.name)
+            << Qt::endl;
     return CommandLine::Success;
 }
 
@@ -144,17 +145,23 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
             [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
     ExitStatus status = Success;
     qsizetype pending = messages.size();
+    // Power states go out in the order the receivers were given, whichever answers first.
+    QList<std::optional<QString>> states(messages.size());
+    qsizetype statesPrinted = 0;
     QObject context;
-    for (const Message &message : messages) {
-        inet.Send(message, &context, [&, message](const SendOutcome &outcome) {
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const Message &message = messages[i];
+        inet.Send(message, &context, [&, message, i](const SendOutcome &outcome) {
             const ExitStatus ended = StatusOf(outcome);
             // A receiver that did not answer is "unknown" too; why goes to standard error.
             if (std::holds_alternative<PowerQuery>(message.kind)) {
                 static const char *const powers[] = {"on", "standby", "unknown"};
-                QTextStream(stdout)
-                    << (messages.size() > 1 ? message.address.shown() + QLatin1Char(' ')
-                                            : QString())
-                    << powers[int(outcome.power.value_or(SendOutcome::Power::Unknown))] << Qt::endl;
+                states[i]
+                    = (messages.size() > 1 ? message.address.shown() + QLatin1Char(' ') : QString())
+                      + QLatin1String(
+                          powers[int(outcome.power.value_or(SendOutcome::Power::Unknown))]);
+                for (; statesPrinted < states.size() && states[statesPrinted]; ++statesPrinted)
+                    QTextStream(stdout) << *states[statesPrinted] << Qt::endl;
             }
             if (outcome.failure)
                 errors << (message.isQuestion() ? "quillora-send: question not answered"

@@ -164,29 +164,29 @@ private slots:
         QTest::addColumn<QStringList>("simulators");
         QTest::addColumn<bool>("withAvahi");
         QTest::addColumn<QStringList>("avahiServices");
-        QTest::addColumn<QStringList>("listed"); // name, address and kind per line
+        QTest::addColumn<QStringList>("listed"); // address, kind and name per line
         QTest::addColumn<int>("exitCode");
         QTest::newRow("two simulators")
             << QStringList{"openwebif Living Room", "maker Kitchen"} << false << QStringList{}
-            << QStringList{"Kitchen 127.0.0.1:8102 maker", "Living Room 127.0.0.1:8101 openwebif"}
+            << QStringList{"127.0.0.1:8102 maker Kitchen", "127.0.0.1:8101 openwebif Living Room"}
             << 0;
         // The terminal shows the name's characters; nothing in it is done to the terminal.
         QTest::newRow("escape codes in the name")
             << QStringList{"openwebif \x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen 192.168.1.21 maker\x1B[8m"}
             << false << QStringList{}
-            << QStringList{"\\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen 192.168.1.21 "
-                           "maker\\x1B[8m 127.0.0.1:8101 openwebif"}
+            << QStringList{"127.0.0.1:8101 openwebif \\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen "
+                           "192.168.1.21 maker\\x1B[8m"}
             << 0;
         QTest::newRow("an answer from off the network")
             << QStringList{"offlink Spoof"} << false << QStringList{} << QStringList{} << 1;
         QTest::newRow("beside a running Avahi")
             << QStringList{"openwebif Living Room", "https Bedroom"} << true << QStringList{}
-            << QStringList{"Bedroom https://127.0.0.1:8102 openwebif",
-                           "Living Room 127.0.0.1:8101 openwebif"}
+            << QStringList{"https://127.0.0.1:8102 openwebif Bedroom",
+                           "127.0.0.1:8101 openwebif Living Room"}
             << 0;
         QTest::newRow("announced by Avahi")
             << QStringList{} << true << QStringList{"Study Box|8201|OpenWebif"}
-            << QStringList{"Study Box 127.0.0.1:8201 openwebif"} << 0;
+            << QStringList{"127.0.0.1:8201 openwebif Study Box"} << 0;
         QTest::newRow("a web server that is no receiver's")
             << QStringList{} << true << QStringList{"Printer|8202|"} << QStringList{} << 1;
         QTest::newRow("nothing announced")
@@ -226,7 +226,8 @@ private slots:
                                   said.end(),
                                   [](QChar c) { return c < u' ' && c != u'\n' && c != u'\r'; }),
                      qPrintable(said));
-        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        // The search ends within 3 seconds; starting the program gets one more on a busy machine.
+        QVERIFY2(took < 4000, qPrintable(QString::number(took)));
         QCOMPARE(find.exitCode(), exitCode);
         QStringList lines;
         for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
@@ -242,11 +243,11 @@ private slots:
         QVERIFY2(err.contains("> PTR _e2stream._tcp.local (to 224.0.0.251 port 5353 on "),
                  qPrintable(err));
         for (const QString &receiver : listed)
-            QVERIFY2(err.contains(
-                         "> GET /web/about (to "
-                         + receiver.section(' ', -2, -2).remove(QRegularExpression("^https://")))
-                         || err.contains("> GET /web/about (to " + receiver.section(' ', -2, -2)),
-                     qPrintable(err));
+            QVERIFY2(
+                err.contains("> GET /web/about (to "
+                             + receiver.section(' ', 0, 0).remove(QRegularExpression("^https://")))
+                    || err.contains("> GET /web/about (to " + receiver.section(' ', 0, 0)),
+                qPrintable(err));
         // Nothing but /web/about was asked of any web server.
         for (const auto &web : m_webServers)
             for (const QByteArray &request : web->requests())

@@ -7,5 +7,5 @@ struct FoundReceiver
 {
     QString name;    // as it announces itself
     QString address; // to type: host[:port], or https://host[:port] where only HTTPS is offered
-    QString kind;    // what answers there: "openwebif", "maker" or "web interface"
+    QString kind;    // what answers there: "openwebif", "maker" or "unconfirmed", one word
 };

@@ -624,7 +624,7 @@ void ReceiverFinder::listIfDecided(Box &box, bool final)
             address.prepend(QStringLiteral("https://"));
     }
     listed.address = address;
-    listed.kind = receiver ? webs.first().kind : QStringLiteral("web interface");
+    listed.kind = receiver ? webs.first().kind : QStringLiteral("unconfirmed");
     box.listed = true;
     ++m_listed;
     emit found(listed);

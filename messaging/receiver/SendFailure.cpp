@@ -125,8 +125,7 @@ QString Worded(const SendFailure &failure)
             .arg(first, details.value(1));
     case Kind::Cancelled:
         return tr("the send was cancelled");
-    case Kind::NoAnswer:
-    case Kind::AddressUnusable: // the words themselves
+    case Kind::NoAnswer: // the words themselves
         break;
     }
     return first;

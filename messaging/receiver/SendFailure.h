@@ -27,7 +27,6 @@ struct SendFailure
         CantAsk,              // the receiver can't ask questions
         NotUnderstood,        // the receiver's answer can't be read with certainty: to what
                               // (Message, Question, AnswerText with the text), or refusal
-        AddressUnusable,      // no message can go to the address as typed
         CertificateUntrusted, // the receiver's certificate is not trusted
         CertificateChanged,   // it differs from the one trusted for the receiver
         TlsFailed,            // no TLS connection could be made
