@@ -286,7 +286,10 @@ private slots:
             << "quillora-send: message not delivered: the receiver wants a login, so type the "
                "address as user:password@127.0.0.1:"
             << QStringList{} << QString();
-        QTest::newRow("endless input")
+        QTest::newRow("input of 1 MiB")
+            << QStringList{"-a", "ADDR"} << QByteArray(1024 * 1024, 'x') << 0 << ""
+            << QStringList{"", "Quillora", QString(1024 * 1024, 'x')} << QString();
+        QTest::newRow("input past 1 MiB")
             << QStringList{"-a", "ADDR"} << QByteArray(1024 * 1024 + 1, 'x') << 2
             << "quillora-send: the message on standard input is longer" << QStringList{}
             << QString();

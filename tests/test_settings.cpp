@@ -135,8 +135,10 @@ private slots:
                                          << "a";
         QTest::newRow("NUL ends the value") << QByteArray("[Dreambox]\nIP=a\0junk\n", 21) << "IP"
                                             << "a";
-        QTest::newRow("cut to 254") << "[Dreambox]\nIP=" + QByteArray(300, 'x') + "\n"
-                                    << "IP" << QString(254, 'x');
+        QTest::newRow("254 characters kept") << "[Dreambox]\nIP=" + QByteArray(254, 'x') + "\n"
+                                             << "IP" << QString(254, 'x');
+        QTest::newRow("255 cut to 254") << "[Dreambox]\nIP=" + QByteArray(254, 'x') + "y\n"
+                                        << "IP" << QString(254, 'x');
         QTest::newRow("cut keeps a character that takes two whole")
             << "[Dreambox]\nIP=" + QByteArray(253, 'x') + "\xf0\x9f\x93\xba\n"
             << "IP" << QString(253, 'x');

@@ -534,6 +534,38 @@ private slots:
         QCOMPARE(m_boxes->seen.size(), 1);
     }
 
+    // A hardware address that can't be kept is told once a session, after the message was
+    // logged; the sends go on as before.
+    void hardwareAddressNotKept()
+    {
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.setHardwareAddress("00:09:34:ab:cd:ef");
+        writeSettings("[Dreambox]\r\nIP=" + receiver.address().toUtf8() + "\r\nTimeout=10\r\n");
+        QVERIFY(open());
+        // A folder where the file was: no user, root included, can write it.
+        QVERIFY(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));
+        const auto abouts = [&receiver] {
+            return std::count_if(
+                receiver.requests().cbegin(),
+                receiver.requests().cend(),
+                [](const QByteArray &request) { return request.startsWith("GET /web/about"); });
+        };
+        for (const QString body : {"first", "second"}) {
+            field("Text2")->setText(body);
+            QTest::mouseClick(widget("Command10"), Qt::LeftButton);
+            QTRY_COMPARE(abouts(), body == "first" ? 1 : 2);
+            QVERIFY(Settled(receiver));
+            QCoreApplication::processEvents();
+            QTRY_VERIFY(!QGuiApplication::overrideCursor());
+            QCOMPARE(m_boxes->seen.size(), 1);
+        }
+        QVERIFY2(m_boxes->seen.first().text.startsWith(
+                     "The receiver's hardware address (00:09:34:AB:CD:EF) could not be kept, so "
+                     "Quillora can't wake it from deep standby: "),
+                 qPrintable(m_boxes->seen.first().text));
+        QCOMPARE(log(), "first\nsecond");
+    }
+
     // A receiver whose hardware address is kept: where nothing answers, the user is asked
     // whether to wake it; where it took the request and broke off, the message may be on the
     // screen, so it is reported once and never sent again.

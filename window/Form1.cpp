@@ -308,9 +308,7 @@ void Form1::LoadSettings()
 DialogueRules::Choice Form1::askAboutStandby(DialogueRules::Pause pause)
 {
     using DialogueRules::Choice;
-    if (pause == DialogueRules::Pause::NothingAnswers)
-        return AskToWakeUnanswering(this) ? Choice::Wake : Choice::Cancel;
-    switch (AskAboutStandby(this)) {
+    switch (AskToWake(this, pause == DialogueRules::Pause::NothingAnswers)) {
     case StandbyChoice::WakeAndSend:
         return Choice::Wake;
     case StandbyChoice::SendAnyway:

@@ -79,35 +79,25 @@ bool AskToTrustCertificate(QWidget *window, const UntrustedCertificate &certific
     return box.clickedButton() == trust;
 }
 
-StandbyChoice AskAboutStandby(QWidget *window)
+StandbyChoice AskToWake(QWidget *window, bool nothingAnswers)
 {
     QMessageBox box(ownerOf(window));
-    box.setWindowTitle(tr("Receiver in Standby"));
+    box.setWindowTitle(nothingAnswers ? tr("Receiver Not Answering") : tr("Receiver in Standby"));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(QMessageBox::Question);
-    box.setText(tr("The receiver is in standby, so nobody would see the message."));
+    box.setText(nothingAnswers
+                    ? tr("Nothing answers at the receiver: it may be in deep standby or switched "
+                         "off.")
+                    : tr("The receiver is in standby, so nobody would see the message."));
     QPushButton *wake = box.addButton(tr("&Wake and Send"), QMessageBox::AcceptRole);
-    QPushButton *anyway = box.addButton(tr("Send &Anyway"), QMessageBox::AcceptRole);
+    // Sent anyway, a message reaches a receiver in standby; nothing reaches one that is off.
+    QPushButton *anyway
+        = nothingAnswers ? nullptr : box.addButton(tr("Send &Anyway"), QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(wake);
     box.setEscapeButton(cancel);
     box.exec();
-    return box.clickedButton() == wake     ? StandbyChoice::WakeAndSend
-           : box.clickedButton() == anyway ? StandbyChoice::SendAnyway
-                                           : StandbyChoice::Cancel;
-}
-
-bool AskToWakeUnanswering(QWidget *window)
-{
-    QMessageBox box(ownerOf(window));
-    box.setWindowTitle(tr("Receiver Not Answering"));
-    box.setTextFormat(Qt::PlainText);
-    box.setIcon(QMessageBox::Question);
-    box.setText(tr("Nothing answers at the receiver: it may be in deep standby or switched off."));
-    QPushButton *wake = box.addButton(tr("&Wake and Send"), QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(wake);
-    box.setEscapeButton(cancel);
-    box.exec();
-    return box.clickedButton() == wake;
+    return box.clickedButton() == wake               ? StandbyChoice::WakeAndSend
+           : anyway && box.clickedButton() == anyway ? StandbyChoice::SendAnyway
+                                                     : StandbyChoice::Cancel;
 }

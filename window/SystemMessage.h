@@ -16,9 +16,7 @@ bool AskToTrustCertificate(QWidget *window, const UntrustedCertificate &certific
 // What to do with a message for a receiver in standby.
 enum class StandbyChoice { WakeAndSend, SendAnyway, Cancel };
 
-// Asks it, in a modal box: "Wake and Send" (the default), "Send Anyway" or "Cancel".
-StandbyChoice AskAboutStandby(QWidget *window);
-
-// Asks whether to wake a receiver at which nothing answers, in a modal box: "Wake and Send"
-// (the default) or "Cancel"; true for waking it.
-bool AskToWakeUnanswering(QWidget *window);
+// Asks it, in a modal box: "Wake and Send" (the default), "Send Anyway" or "Cancel". Where nothing
+// answers at the receiver (it may be in deep standby or off) only waking it or cancelling can
+// help, so the box offers those two alone.
+StandbyChoice AskToWake(QWidget *window, bool nothingAnswers);
