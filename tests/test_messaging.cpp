@@ -1552,34 +1552,6 @@ private slots:
         QCOMPARE(asked, expected);
     }
 
-    // Multicast DNS answers come from the network they arrive on (RFC 6762, 11).
-    void answersComeFromTheLocalLink_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("local"); // heard on a network of 192.168.1.0/24 and fd00::/64
-        QTest::newRow("same subnet") << "192.168.1.21" << true;
-        QTest::newRow("IPv4 as IPv6") << "::ffff:192.168.1.21" << true;
-        QTest::newRow("another subnet") << "192.168.2.21" << false;
-        QTest::newRow("off the network") << "198.51.100.7" << false;
-        QTest::newRow("IPv4 link-local") << "169.254.10.1" << true;
-        QTest::newRow("IPv6 same prefix") << "fd00::21" << true;
-        QTest::newRow("IPv6 link-local") << "fe80::21" << true;
-        QTest::newRow("IPv6 elsewhere") << "2001:db8::21" << false;
-    }
-
-    void answersComeFromTheLocalLink()
-    {
-        QFETCH(QString, source);
-        QFETCH(bool, local);
-        QNetworkAddressEntry ipv4;
-        ipv4.setIp(QHostAddress("192.168.1.10"));
-        ipv4.setPrefixLength(24);
-        QNetworkAddressEntry ipv6;
-        ipv6.setIp(QHostAddress("fd00::10"));
-        ipv6.setPrefixLength(64);
-        QCOMPARE(IsFromLocalLink(QHostAddress(source), {ipv4, ipv6}), local);
-    }
-
     // An answer's XML is read for the elements asked for, each up to 4 KiB of text; anything
     // else, however nested, costs one pass.
     void xmlElements_data()
@@ -1633,42 +1605,52 @@ private slots:
         QVERIFY2(fastest < bound, qPrintable(QString::number(fastest)));
     }
 
-    // The addresses an answer names are asked only where they are single hosts on the link the
-    // answer came from (here 192.168.1.21 on 192.168.1.0/24 and fe80::/64).
-    void addressesTheSearchMayAsk_data()
+    // On a network of 192.168.1.0/24, fd00::/64 and fe80::/64: an answer counts only from there
+    // (RFC 6762, 11), and the addresses it names are asked only where they are single hosts on
+    // that link.
+    void addressesOfTheLink_data()
     {
         QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("onLink");
-        QTest::newRow("a host on the link") << "192.168.1.21" << true;
-        QTest::newRow("the lowest host") << "192.168.1.1" << true;
-        QTest::newRow("the highest host") << "192.168.1.254" << true;
-        QTest::newRow("the subnet's own address") << "192.168.1.0" << false;
-        QTest::newRow("the subnet's broadcast") << "192.168.1.255" << false;
-        QTest::newRow("another network") << "192.168.2.21" << false;
-        QTest::newRow("this machine") << "127.0.0.1" << false;
-        QTest::newRow("another loopback address") << "127.0.0.2" << false;
-        QTest::newRow("no address") << "0.0.0.0" << false;
-        QTest::newRow("everybody") << "255.255.255.255" << false;
-        QTest::newRow("multicast DNS group") << "224.0.0.251" << false;
-        QTest::newRow("IPv4 link-local, not this link's") << "169.254.1.1" << false;
-        QTest::newRow("IPv4 as IPv6") << "::ffff:192.168.1.21" << true;
-        QTest::newRow("IPv6 link-local") << "fe80::21" << true;
-        QTest::newRow("IPv6 loopback") << "::1" << false;
-        QTest::newRow("IPv6 multicast") << "ff02::fb" << false;
-        QTest::newRow("IPv6 elsewhere") << "2001:db8::21" << false;
+        QTest::addColumn<bool>("from"); // an answer from it is heard
+        QTest::addColumn<bool>("ask");  // the search may ask it, named in an answer
+        const auto row = [](const char *name, const char *address, bool from, bool ask) {
+            QTest::newRow(name) << QString(address) << from << ask;
+        };
+        row("a host on the link", "192.168.1.21", true, true);
+        row("the lowest host", "192.168.1.1", true, true);
+        row("the highest host", "192.168.1.254", true, true);
+        row("the subnet's own address", "192.168.1.0", true, false);
+        row("the subnet's broadcast", "192.168.1.255", true, false);
+        row("another network", "192.168.2.21", false, false);
+        row("off the network", "198.51.100.7", false, false);
+        row("this machine", "127.0.0.1", false, false);
+        row("another loopback address", "127.0.0.2", false, false);
+        row("no address", "0.0.0.0", false, false);
+        row("everybody", "255.255.255.255", false, false);
+        row("multicast DNS group", "224.0.0.251", false, false);
+        row("IPv4 link-local, not this link's", "169.254.1.1", true, false);
+        row("IPv4 as IPv6", "::ffff:192.168.1.21", true, true);
+        row("IPv6 same prefix", "fd00::21", true, true);
+        row("IPv6 link-local", "fe80::21", true, true);
+        row("IPv6 loopback", "::1", false, false);
+        row("IPv6 multicast", "ff02::fb", false, false);
+        row("IPv6 elsewhere", "2001:db8::21", false, false);
     }
 
-    void addressesTheSearchMayAsk()
+    void addressesOfTheLink()
     {
         QFETCH(QString, address);
-        QFETCH(bool, onLink);
-        QNetworkAddressEntry ipv4;
-        ipv4.setIp(QHostAddress("192.168.1.10"));
-        ipv4.setPrefixLength(24);
-        QNetworkAddressEntry ipv6;
-        ipv6.setIp(QHostAddress("fe80::10"));
-        ipv6.setPrefixLength(64);
-        QCOMPARE(IsOnLink(QHostAddress(address), {ipv4, ipv6}), onLink);
+        QFETCH(bool, from);
+        QFETCH(bool, ask);
+        QList<QNetworkAddressEntry> link;
+        for (const auto &[ip, prefix] :
+             {std::pair{"192.168.1.10", 24}, {"fd00::10", 64}, {"fe80::10", 64}}) {
+            link += QNetworkAddressEntry();
+            link.last().setIp(QHostAddress(ip));
+            link.last().setPrefixLength(prefix);
+        }
+        QCOMPARE(IsFromLocalLink(QHostAddress(address), link), from);
+        QCOMPARE(IsOnLink(QHostAddress(address), link), ask);
         // On the loopback network, its own addresses are the link.
         QNetworkAddressEntry loopback;
         loopback.setIp(QHostAddress::LocalHost);
