@@ -17,6 +17,7 @@ public:
         QString title;
         QString text;
         QString informativeText;
+        QString detailedText;
         QString defaultButton; // its text, without the '&'
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
@@ -36,6 +37,7 @@ public:
             seen.append({box->windowTitle(),
                          box->text(),
                          box->informativeText(),
+                         box->detailedText(),
                          name(box->defaultButton()),
                          box->icon(),
                          box->standardButtons(),

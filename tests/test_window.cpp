@@ -434,8 +434,11 @@ private slots:
         QTest::newRow("no answer")
             << "" << QByteArray() << "no answer from the receiver within 0.3 seconds" << 1;
         // The first-generation call, the power state, the session and the message.
-        QTest::newRow("404 on every call") << "" << FakeReceiver::response(404, "Not Found", "")
-                                           << "the receiver answered HTTP 404 Not Found" << 4;
+        QTest::newRow("404 on every call")
+            << "" << FakeReceiver::response(404, "Not Found", "")
+            << "the receiver answered HTTP 404 Not Found, so check that the address and port are "
+               "those of the receiver's web interface"
+            << 4;
         QTest::newRow("refused by receiver")
             << "" << FakeReceiver::response(200, "OK", "E: no screen\n") << "E: no screen" << 1;
         // What a receiver says is shown as the characters it sent: no heading, no link, no
@@ -444,7 +447,9 @@ private slots:
             = "<h1 style=\"color:red\">Expired</h1><img src=file:///etc/passwd>";
         QTest::newRow("markup in the status line")
             << "" << FakeReceiver::response(500, markup, "")
-            << "the receiver answered HTTP 500 " + QString::fromUtf8(markup) << 1;
+            << "the receiver answered HTTP 500 " + QString::fromUtf8(markup)
+                   + ", so try again later, or restart the receiver's web interface"
+            << 1;
         QTest::newRow("markup in a refusal")
             << ""
             << FakeReceiver::response(200, "OK", "E: <a href=\"http://x.invalid/\">renew</a>\n")
@@ -763,9 +768,12 @@ private slots:
         QVERIFY(open(10s, {}, m_dir->filePath("quillora-transfer")));
         QTest::mouseClick(widget("Command10"), Qt::LeftButton);
         QTRY_COMPARE(m_boxes->seen.size(), 1);
-        QVERIFY2(m_boxes->seen.first().text.startsWith(
-                     "Message not delivered: Quillora's transfer library can't be loaded ("),
-                 qPrintable(m_boxes->seen.first().text));
+        QCOMPARE(m_boxes->seen.first().text,
+                 "Message not delivered: Quillora's network part ("
+                     + QDir::toNativeSeparators(m_dir->filePath("quillora-transfer"))
+                     + ") is missing or damaged; reinstall Quillora");
+        QVERIFY2(m_boxes->seen.first().detailedText.contains("quillora-transfer"),
+                 qPrintable(m_boxes->seen.first().detailedText)); // the system's own words
         QCOMPARE(log(), QString());
         QVERIFY(!QGuiApplication::overrideCursor());
     }

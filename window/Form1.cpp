@@ -219,19 +219,20 @@ void Form1::connectControls()
                                 },
                                 {}});
     connect(Command10, &QPushButton::clicked, this, [this] {
-        SendToReceiver({Text1, Text3, Text4, Text2, Text5},
-                       *Inet1,
-                       {[this](const QString &text) { ShowSystemMessage(this, text); },
-                        [this](const UntrustedCertificate &certificate) {
-                            return trustCertificate(certificate);
-                        },
-                        [this](DialogueRules::Pause pause) { return askAboutStandby(pause); },
-                        [this](const QString &receiver) {
-                            return KeptHardwareAddress(m_settings.readPath(), receiver);
-                        },
-                        [this](const QString &receiver, const QString &hardwareAddress) {
-                            keepHardwareAddress(receiver, hardwareAddress);
-                        }});
+        SendToReceiver(
+            {Text1, Text3, Text4, Text2, Text5},
+            *Inet1,
+            {[this](const QString &text) { ShowSystemMessage(this, text, Inet1->loadFailure()); },
+             [this](const UntrustedCertificate &certificate) {
+                 return trustCertificate(certificate);
+             },
+             [this](DialogueRules::Pause pause) { return askAboutStandby(pause); },
+             [this](const QString &receiver) {
+                 return KeptHardwareAddress(m_settings.readPath(), receiver);
+             },
+             [this](const QString &receiver, const QString &hardwareAddress) {
+                 keepHardwareAddress(receiver, hardwareAddress);
+             }});
     });
     // The address field's own menu also finds the receivers on the network.
     Text1->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -1,6 +1,7 @@
 #include "InetOnDemand.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -43,8 +44,11 @@ QString InetOnDemand::load()
     QLibrary library(m_library);
     const auto create
         = reinterpret_cast<CreateTransfer>(library.resolve("quillora_create_transfer"));
-    if (!create)
-        return tr("Quillora's transfer library can't be loaded (%1)").arg(library.errorString());
+    if (!create) {
+        m_loadFailure = library.errorString();
+        return tr("Quillora's network part (%1) is missing or damaged; reinstall Quillora")
+            .arg(QDir::toNativeSeparators(m_library));
+    }
     m_transfer.reset(create(m_timeout.count()));
 #endif
     m_transfer->setCertificateTrust(m_trust);

@@ -42,6 +42,9 @@ public:
     // "address:port" to ask instead of the network's multicast DNS group: for tests.
     void setFindAt(const QString &address) { m_findAt = address; }
 
+    // The system's own words for why the transfer library could not be loaded, while it is not.
+    QString loadFailure() const { return m_transfer ? QString() : m_loadFailure; }
+
     int pendingCount() const { return m_transfer ? m_transfer->pendingCount() : 0; }
 
     // Where the transfer library lies: beside the program, or where it is installed.
@@ -58,4 +61,5 @@ private:
     CertificateTrust m_trust;
     QString m_findAt;
     std::unique_ptr<Transfer> m_transfer;
+    QString m_loadFailure;
 };

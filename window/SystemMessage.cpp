@@ -27,7 +27,7 @@ QWidget *ownerOf(QWidget *window)
 
 } // namespace
 
-void ShowSystemMessage(QWidget *window, const QString &text)
+void ShowSystemMessage(QWidget *window, const QString &text, const QString &details)
 {
     QMessageBox box(QMessageBox::Critical,
                     QStringLiteral("System Message"),
@@ -37,6 +37,7 @@ void ShowSystemMessage(QWidget *window, const QString &text)
     // The text may quote a receiver, and a receiver's words are only ever words: no markup, no
     // link, nothing loaded.
     box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(details); // the system's own words, for whoever looks further
     box.exec();
 }
 

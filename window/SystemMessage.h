@@ -1,12 +1,13 @@
 #pragma once
 
-class QString;
+#include <QString>
+
 class QWidget;
 struct UntrustedCertificate;
 
 // The one way the program tells the user something: a modal box titled "System Message" with the
 // stop icon and an OK button. It belongs to window while that is on screen. Returns once closed.
-void ShowSystemMessage(QWidget *window, const QString &text);
+void ShowSystemMessage(QWidget *window, const QString &text, const QString &details = {});
 
 // Asks whether to trust a receiver's certificate that nothing vouches for: a modal box with the
 // receiver, the fingerprint and the validity dates, or, for a certificate that changed since it

@@ -456,8 +456,8 @@ Next Decide(const Message &message,
         if (step == Step::FirstGeneration && outcome.connected && outcome.unanswered
             && isLongRequest(message, state))
             return showing(message, state, Step::Session);
-        const SendOutcome failed = SendOutcome::failed(
-            SendFailure::ofExchange(*outcome.failure, address.host, address.port));
+        const SendOutcome failed
+            = SendOutcome::failed(SendFailure::ofExchange(*outcome.failure, address));
         // Only where no connection was made: a receiver that took the request and then broke
         // off may have shown the message.
         const auto kind = outcome.failure->kind;

@@ -88,10 +88,12 @@ void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
     const DialogueRules::Next next
         = DialogueRules::Decide(m_message, m_state, step, outcome, waitLeft);
     const ReceiverAddress &address = m_message.address;
-    const QString said
-        = outcome.failure
-              ? Worded(SendFailure::ofExchange(*outcome.failure, address.host, address.port))
-              : PlainText::from(outcome.answer.statusLine);
+    if (outcome.failure && outcome.failure->kind == HttpFailure::Kind::Tls)
+        trace(QStringLiteral("* TLS failed: %1 (with %2)")
+                  .arg(PlainText::from(outcome.failure->detail), peer));
+    const QString said = outcome.failure
+                             ? Worded(SendFailure::ofExchange(*outcome.failure, address))
+                             : PlainText::from(outcome.answer.statusLine);
     trace(QStringLiteral("< %1 (from %2)").arg(said, peer));
     for (const QString &line : next.said)
         trace(QStringLiteral("< %1 (from %2)").arg(line, peer));

@@ -45,21 +45,24 @@ SendFailure SendFailure::of(Kind kind, QStringList details)
     return failure;
 }
 
-SendFailure SendFailure::ofExchange(const HttpFailure &failure, const QString &host, quint16 port)
+SendFailure SendFailure::ofExchange(const HttpFailure &failure, const ReceiverAddress &address)
 {
+    const QString port = QString::number(address.port);
     switch (failure.kind) {
     case HttpFailure::Kind::Refused:
-        return of(Kind::RefusedConnection, {host, QString::number(port)});
+        return of(Kind::RefusedConnection, {address.host, port});
     case HttpFailure::Kind::NameUnknown:
-        return of(Kind::NameUnknown, {host});
-    case HttpFailure::Kind::Tls:
-        return of(Kind::TlsFailed, {host, QString::number(port), failure.detail});
+        return of(Kind::NameUnknown, {address.host});
+    case HttpFailure::Kind::Tls: // the library's own words are for the trace alone
+        return of(Kind::TlsFailed, {address.host, port});
     case HttpFailure::Kind::Answer: {
-        const bool unanswered = failure.refusal.kind == HttpRefusal::Kind::ClosedUnanswered
-                                || failure.refusal.kind == HttpRefusal::Kind::ClosedEarly;
+        const bool closed = failure.refusal.kind == HttpRefusal::Kind::ClosedUnanswered;
+        const bool unanswered = closed || failure.refusal.kind == HttpRefusal::Kind::ClosedEarly;
         SendFailure refused = of(unanswered ? Kind::NoAnswer : Kind::NotUnderstood);
         refused.refusal = failure.refusal;
         refused.fromRefusal = true;
+        // A TLS server drops a request in plain HTTP without a word.
+        refused.plainAtHttpsPort = closed && !address.tls && address.port == 443;
         return refused;
     }
     case HttpFailure::Kind::Certificate: // the dialogue tells which, with the fingerprints
@@ -73,7 +76,11 @@ QString Worded(const SendFailure &failure)
 {
     using Kind = SendFailure::Kind;
     if (failure.fromRefusal)
-        return refusalWorded(failure.refusal);
+        return refusalWorded(failure.refusal)
+               + (failure.plainAtHttpsPort
+                      ? tr("; port 443 is the one for HTTPS, so type the address with https:// "
+                           "in front")
+                      : QString());
     const QStringList &details = failure.details;
     const QString first = details.value(0);
     switch (failure.kind) {
@@ -85,9 +92,9 @@ QString Worded(const SendFailure &failure)
     case Kind::NameUnknown:
         return tr("there is no receiver named %1 on the network").arg(first);
     case Kind::TlsFailed:
-        return tr("no TLS connection could be made with %1 on port %2 (%3), so check that the "
-                  "receiver's HTTPS is switched on and that this is its HTTPS port")
-            .arg(first, details.value(1), details.value(2));
+        return tr("the receiver did not answer in HTTPS at %1 on port %2, so if its web "
+                  "interface is plain HTTP there, type the address without https://")
+            .arg(first, details.value(1));
     case Kind::LoginWanted:
         return tr("the receiver wants a login, so type the address as %1user:password@%2")
             .arg(first, details.value(1));
@@ -99,13 +106,22 @@ QString Worded(const SendFailure &failure)
         return tr("the receiver is in standby, so nobody would see the message; --wake "
                   "switches it on first");
     case Kind::HttpError: {
-        const QString refusal
+        QString refusal
             = tr("the receiver answered HTTP %1 %2").arg(first, details.value(1)).trimmed();
-        return details.value(2).isEmpty() ? refusal
-                                          : tr("%1 when asked for the answer").arg(refusal);
+        if (!details.value(2).isEmpty())
+            refusal = tr("%1 when asked for the answer").arg(refusal);
+        if (first == QLatin1String("404"))
+            return tr("%1, so check that the address and port are those of the receiver's web "
+                      "interface")
+                .arg(refusal);
+        if (first.startsWith(QLatin1Char('5')))
+            return tr("%1, so try again later, or restart the receiver's web interface")
+                .arg(refusal);
+        return refusal;
     }
     case Kind::LoginRefused:
-        return tr("the receiver refused the login");
+        return tr("the receiver refused the login, so check the user name and password as typed "
+                  "in the address");
     case Kind::RefusedByReceiver:
         return first.isEmpty() ? tr("the receiver refused the message") : first;
     case Kind::CantAsk:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpExchange.h"
+#include "ReceiverAddress.h"
 
 #include <QString>
 #include <QStringList>
@@ -37,15 +38,16 @@ struct SendFailure
 
     Kind kind = Kind::NoAnswer;
     // What the words need, by kind: the receiver's host and port (RefusedConnection, TlsFailed,
-    // NameUnknown: the host), the system's or the receiver's own words, the answer's status and
-    // reason (HttpError), fingerprints (certificates), the address (LoginWanted).
+    // NameUnknown: the host), the system's (NoAnswer) or the receiver's own words, the answer's
+    // status and reason (HttpError), fingerprints (certificates), the address (LoginWanted).
     QStringList details;
     HttpRefusal refusal; // NotUnderstood and NoAnswer from an answer that was refused
     bool fromRefusal = false;
+    bool plainAtHttpsPort = false; // no answer to plain HTTP at port 443, HTTPS's own
 
     // The ways a dialogue fails, each with what its words need.
     static SendFailure of(Kind kind, QStringList details = {});
-    static SendFailure ofExchange(const HttpFailure &failure, const QString &host, quint16 port);
+    static SendFailure ofExchange(const HttpFailure &failure, const ReceiverAddress &address);
 };
 
 // The reason, as the user reads it after "Message not delivered: ".
