@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -264,6 +265,33 @@ Job sendJob(const QCommandLineParser &parser, const Options &options)
     return job;
 }
 
+// What was wrong with the command line, in quillora-send's own words, each option as typed.
+UsageError parseProblem(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) {
+        // A value missing after an option, or given to one that takes none: which one, only the
+        // parser's text tells ("Missing value after '-a'.", "Unexpected value after '--help'.").
+        static const QRegularExpression quoted(
+            QStringLiteral("^(Missing|Unexpected) value after '(.*)'\\.$"));
+        const QRegularExpressionMatch which = quoted.match(parser.errorText());
+        if (!which.hasMatch())
+            return UsageError{parser.errorText()};
+        return UsageError{(which.captured(1) == QLatin1String("Missing")
+                               ? QStringLiteral("%1 wants a value")
+                               : QStringLiteral("%1 takes no value"))
+                              .arg(which.captured(2))};
+    }
+    const QString &name = unknown.first();
+    QString typed = (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    for (const QString &argument : arguments.mid(1))
+        if (argument == QLatin1String("--"))
+            break;
+        else if (argument.startsWith(QStringLiteral("--") + name + QLatin1Char('=')))
+            typed = argument.section(QLatin1Char('='), 0, 0);
+    return UsageError{QStringLiteral("unknown option %1: check its spelling").arg(typed)};
+}
+
 } // namespace
 
 Job Read(const QStringList &arguments)
@@ -271,7 +299,7 @@ Job Read(const QStringList &arguments)
     QCommandLineParser parser;
     const Options options = addOptions(parser);
     if (!parser.parse(arguments))
-        return UsageError{parser.errorText()};
+        return parseProblem(parser, arguments);
     // Options that only inform answer and end the program before anything is read or sent.
     if (parser.isSet(options.help))
         return PrintJob{parser.helpText() + QString::fromUtf8(Epilogue), false};

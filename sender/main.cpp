@@ -60,6 +60,20 @@ QString fingerprintAdvice(const UntrustedCertificate &certificate)
         .arg(fingerprint, certificate.receiver);
 }
 
+// Where nothing answers, the receiver may be in deep standby: how quillora-send can wake it.
+QString deepStandbyAdvice(const Message &message, const SendFailure &failure)
+{
+    if (failure.kind != SendFailure::Kind::RefusedConnection
+        || std::holds_alternative<PowerQuery>(message.kind))
+        return {};
+    if (message.hardwareAddress.isEmpty())
+        return QStringLiteral("; to wake it from deep standby, give --wake --mac and its hardware "
+                              "address");
+    return message.standby == InStandby::Wake
+               ? QString()
+               : QStringLiteral("; to wake it from deep standby, give --wake");
+}
+
 // Lists the receivers on the local network, sorted by name, one per line: the address and what
 // answers there in columns, then the name, whose spaces can't pass for a column of their own
 // since nothing follows it. 0 when at least one was found, else 1 with what to check.
@@ -170,6 +184,7 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
                                : "quillora-send: message not delivered")
                        << (messages.size() > 1 ? " to " + message.address.shown() : QString())
                        << ": " << PlainText::from(outcome.reason)
+                       << deepStandbyAdvice(message, *outcome.failure)
                        << (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
                        << Qt::endl;
             else if (ended == NotAnswered)

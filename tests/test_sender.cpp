@@ -216,7 +216,20 @@ private slots:
             "tv|",
             "usage: the time to wait for an answer must be whole seconds from 1 to 86400, not "
             "\"1.5\"");
-        row("unknown option", {"--loud", "Hi"}, "tv|", "usage: Unknown option 'loud'.");
+        row("unknown option",
+            {"--loud", "Hi"},
+            "tv|",
+            "usage: unknown option --loud: check its spelling");
+        row("unknown option with a value",
+            {"--bogus-option=3", "Hi"},
+            "tv|",
+            "usage: unknown option --bogus-option: check its spelling");
+        row("unknown short option",
+            {"-z", "Hi"},
+            "tv|",
+            "usage: unknown option -z: check its spelling");
+        row("value missing", {"Hi", "-a"}, "tv|", "usage: -a wants a value");
+        row("value not wanted", {"--status=yes"}, "tv|", "usage: --status takes no value");
     }
 
     void commandLine()
@@ -305,7 +318,9 @@ private slots:
             << QStringList{} << QString();
         QTest::newRow("unknown option")
             << QStringList{"-a", "ADDR", "--loud", "Hi"} << QByteArray() << 2
-            << "quillora-send: Unknown option" << QStringList{} << QString();
+            << "quillora-send: unknown option --loud: check its spelling\nTry 'quillora-send "
+               "--help' for more information.\n"
+            << QStringList{} << QString();
         QTest::newRow("missing settings file")
             << QStringList{"--settings", "INI.missing", "Hi"} << QByteArray() << 2
             << "quillora-send: can't read the settings file" << QStringList{} << QString();
@@ -501,6 +516,25 @@ private slots:
             0,
             "unknown\n",
             0);
+        const QString nothingAnswers
+            = "quillora-send: message not delivered: nothing answers at 127.0.0.1 on port NOPORT, "
+              "so check that the address is right and that the receiver's web interface is "
+              "switched on; the receiver may also be switched off or in deep standby; to wake it "
+              "from deep standby, give --wake";
+        row("nothing answers, no hardware address",
+            Firmware::OpenWebif,
+            false,
+            {"-a", "NONE", "Hi"},
+            1,
+            nothingAnswers + " --mac and its hardware address\n",
+            0);
+        row("nothing answers, its hardware address known",
+            Firmware::OpenWebif,
+            false,
+            {"-a", "NONE", "--mac", "00:09:34:AB:CD:EF", "Hi"},
+            1,
+            nothingAnswers + "\n",
+            0);
         row("--status of two",
             Firmware::OpenWebif,
             true,
@@ -562,7 +596,8 @@ private slots:
         QSignalSpy otherBoxes(&other, &ReceiverSim::boxShown);
         const Placeholders values{{"ADDR", "127.0.0.1:" + QString::number(receiver.serverPort())},
                                   {"OTHER", "127.0.0.1:" + QString::number(other.serverPort())},
-                                  {"NONE", "127.0.0.1:" + QString::number(none)}};
+                                  {"NONE", "127.0.0.1:" + QString::number(none)},
+                                  {"NOPORT", QString::number(none)}};
         QTemporaryDir dir; // an empty settings file: no address, hardware address or trust
         QFile empty(dir.filePath("Tavrel.INI"));
         QVERIFY(empty.open(QIODevice::WriteOnly));
