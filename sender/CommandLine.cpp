@@ -65,6 +65,8 @@ struct Options
     QCommandLineOption evenInStandby{QStringLiteral("even-in-standby")};
     QCommandLineOption status{QStringLiteral("status")};
     QCommandLineOption mac{QStringLiteral("mac")};
+    QCommandLineOption json{QStringLiteral("json")};
+    QCommandLineOption printAnswer{QStringLiteral("print-answer")};
 };
 
 // The options that say what a run does; then those that say how.
@@ -141,8 +143,9 @@ void addHowOptions(QCommandLineParser &parser, Options &options)
         QCommandLineOption(
             QStringLiteral("find"),
             QStringLiteral(
-                "Send nothing: list the receivers on the local network, one per line: name, "
-                "address to type and what answers there. Takes up to 3 seconds.")));
+                "Send nothing: list the receivers on the local network, one per line: the "
+                "address to type, what answers there (openwebif, maker or unconfirmed) and the "
+                "name. Takes up to 3 seconds.")));
     options.wake
         = added(parser,
                 QCommandLineOption(
@@ -169,6 +172,16 @@ void addHowOptions(QCommandLineParser &parser, Options &options)
             QStringLiteral("mac"),
             QStringLiteral("The receiver's hardware address for --wake, as 00:09:34:AB:CD:EF."),
             QStringLiteral("address")));
+    options.json = added(
+        parser,
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("With --find or --status: print one JSON array of "
+                                          "objects, and nothing else, on standard output.")));
+    options.printAnswer = added(
+        parser,
+        QCommandLineOption(QStringLiteral("print-answer"),
+                           QStringLiteral("With --type question: print the answer (yes, no or "
+                                          "none) on standard output as well.")));
     options.help = parser.addHelpOption();
     options.version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("BODY"),
@@ -206,7 +219,7 @@ Job sendJob(const QCommandLineParser &parser, const Options &options)
                                       QStringLiteral("info"),
                                       QStringLiteral("warning"),
                                       QStringLiteral("error")};
-    const qsizetype type = types.indexOf(parser.value(options.type));
+    const qsizetype type = types.indexOf(parser.value(options.type).toLower());
     if (type < 0)
         return UsageError{
             QStringLiteral("unknown message type \"%1\": use info, warning, error or question")
@@ -222,6 +235,12 @@ Job sendJob(const QCommandLineParser &parser, const Options &options)
     job.status = parser.isSet(options.status);
     if (job.status && !parser.positionalArguments().isEmpty())
         return UsageError{QStringLiteral("--status sends no message: give it no message")};
+    job.json = parser.isSet(options.json);
+    if (job.json && !job.status)
+        return UsageError{QStringLiteral("--json goes with --find or --status")};
+    job.printAnswer = parser.isSet(options.printAnswer);
+    if (job.printAnswer && !job.isQuestion())
+        return UsageError{QStringLiteral("--print-answer goes with --type question")};
     if (parser.isSet(options.mac)) {
         job.hardwareAddress = ParseHardwareAddress(parser.value(options.mac));
         if (!job.hardwareAddress)
@@ -310,7 +329,7 @@ Job Read(const QStringList &arguments)
             || parser.isSet(options.type) || parser.isSet(options.timeout))
             return UsageError{QStringLiteral("--find sends nothing: give it no message, address, "
                                              "type or timeout")};
-        return FindJob{parser.isSet(options.verbose)};
+        return FindJob{parser.isSet(options.verbose), parser.isSet(options.json)};
     }
     return sendJob(parser, options);
 }

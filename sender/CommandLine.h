@@ -29,7 +29,9 @@ struct SendJob
     QStringList words;               // the body's words; none, or "-": standard input
     InStandby standby = InStandby::Refuse;
     std::optional<QByteArray> hardwareAddress; // --mac; none: the settings file's
-    bool status = false; // --status: nothing is shown, the power state is asked
+    bool status = false;      // --status: nothing is shown, the power state is asked
+    bool json = false;        // --json, with --status: the states as one JSON array
+    bool printAnswer = false; // --print-answer: a question's answer on standard output too
 
     bool isQuestion() const { return !box && !status; }
 };
@@ -38,6 +40,7 @@ struct SendJob
 struct FindJob
 {
     bool verbose = false;
+    bool json = false; // the receivers as one JSON array
 };
 
 // Print this and end: --help. --help-all and --version are printed by Qt's own parser.

@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <algorithm>
@@ -74,15 +77,43 @@ QString deepStandbyAdvice(const Message &message, const SendFailure &failure)
                : QStringLiteral("; to wake it from deep standby, give --wake");
 }
 
-// Lists the receivers on the local network, sorted by name, one per line: the address and what
-// answers there in columns, then the name, whose spaces can't pass for a column of their own
-// since nothing follows it. 0 when at least one was found, else 1 with what to check.
-int findReceivers(bool verbose)
+// The receivers as a script reads them: one JSON array, or one line each. On a terminal the
+// columns are aligned; elsewhere a tab separates them. The name comes last, so that a space in
+// it can never pass for a column of its own.
+void printReceivers(const QList<FoundReceiver> &found, bool json)
 {
     QTextStream out(stdout);
+    if (json) {
+        QJsonArray receivers;
+        for (const FoundReceiver &receiver : found)
+            receivers.append(QJsonObject{
+                {QStringLiteral("name"), PlainText::from(receiver.name)},
+                {QStringLiteral("address"), receiver.address},
+                {QStringLiteral("kind"), receiver.kind},
+                {QStringLiteral("confirmed"), receiver.kind != QLatin1String("unconfirmed")}});
+        out << QJsonDocument(receivers).toJson(QJsonDocument::Compact) << Qt::endl;
+        return;
+    }
+    const bool terminal = isatty(STDOUT_FILENO);
+    qsizetype addressWidth = 0;
+    qsizetype kindWidth = 0;
+    for (const FoundReceiver &receiver : found) {
+        addressWidth = std::max(addressWidth, receiver.address.size() + 2);
+        kindWidth = std::max(kindWidth, receiver.kind.size() + 2);
+    }
+    for (const FoundReceiver &receiver : found)
+        out << (terminal ? receiver.address.leftJustified(addressWidth) : receiver.address + u'\t')
+            << (terminal ? receiver.kind.leftJustified(kindWidth) : receiver.kind + u'\t')
+            << PlainText::from(receiver.name) << Qt::endl;
+}
+
+// Lists the receivers on the local network, sorted by name; 0 when at least one was found, else
+// 1 with what to check.
+int findReceivers(const FindJob &job)
+{
     QTextStream errors(stderr);
     ReceiverFinder finder;
-    if (verbose)
+    if (job.verbose)
         finder.setTrace(
             [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
     QList<FoundReceiver> found;
@@ -93,27 +124,18 @@ int findReceivers(bool verbose)
     QObject::connect(&finder, &ReceiverFinder::finished, &finder, [] { QCoreApplication::exit(); });
     finder.start();
     QCoreApplication::exec();
-    if (found.isEmpty()) {
-        errors << "quillora-send: no receiver answered on the local network. Check that the "
-                  "receiver is switched on and on the same network as this computer, and that "
-                  "no firewall holds back multicast DNS (UDP port 5353)."
-               << Qt::endl;
-        return CommandLine::NotDelivered;
-    }
     std::sort(found.begin(), found.end(), [](const FoundReceiver &a, const FoundReceiver &b) {
         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
     });
-    qsizetype addressWidth = 0;
-    qsizetype kindWidth = 0;
-    for (const FoundReceiver &receiver : found) {
-        addressWidth = std::max(addressWidth, receiver.address.size());
-        kindWidth = std::max(kindWidth, receiver.kind.size());
-    }
-    for (const FoundReceiver &receiver : found)
-        out << receiver.address.leftJustified(addressWidth + 2)
-            << receiver.kind.leftJustified(kindWidth + 2) << PlainText::from(receiver.name)
-            << Qt::endl;
-    return CommandLine::Success;
+    if (job.json || !found.isEmpty())
+        printReceivers(found, job.json);
+    if (!found.isEmpty())
+        return CommandLine::Success;
+    errors << "quillora-send: no receiver answered on the local network. Check that the "
+              "receiver is switched on and on the same network as this computer, and that "
+              "no firewall holds back multicast DNS (UDP port 5353)."
+           << Qt::endl;
+    return CommandLine::NotDelivered;
 }
 
 // The body from the words, or from standard input; or why there is none.
@@ -148,9 +170,56 @@ void warnOfReadableLogin(const QString &settingsPath, const QString &storedAddre
                         << file << Qt::endl;
 }
 
-// Sends each message, all at once, and ends with the worst of their statuses.
+// What one receiver's send has to say: on standard output and on standard error.
+struct Said
+{
+    QString out;
+    QString err;
+    QJsonObject state; // for --status --json
+};
+
+// The words for one receiver's outcome; several: more than one receiver, each named.
+Said said(const Message &message, const SendOutcome &outcome, const SendJob &job, bool several)
+{
+    Said said;
+    const QString address = message.address.shown();
+    if (std::holds_alternative<PowerQuery>(message.kind)) {
+        // A receiver that did not answer is "unknown" too; why goes to standard error.
+        static const char *const powers[] = {"on", "standby", "unknown"};
+        const QString state
+            = QLatin1String(powers[int(outcome.power.value_or(SendOutcome::Power::Unknown))]);
+        said.out = (several ? address + QLatin1Char(' ') : QString()) + state + u'\n';
+        said.state
+            = {{QStringLiteral("address"), address},
+               {QStringLiteral("state"), state},
+               {QStringLiteral("reason"),
+                outcome.failure ? QJsonValue(PlainText::from(outcome.reason)) : QJsonValue()}};
+    }
+    const auto question = std::get_if<Question>(&message.kind);
+    if (outcome.failure)
+        said.err = (question             ? QStringLiteral("quillora-send: question not answered")
+                    : said.out.isEmpty() ? QStringLiteral("quillora-send: message not delivered")
+                                         : QStringLiteral("quillora-send: power state not known"))
+                   + (several ? QStringLiteral(" to ") + address : QString()) + QStringLiteral(": ")
+                   + PlainText::from(outcome.reason) + deepStandbyAdvice(message, *outcome.failure)
+                   + (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
+                   + u'\n';
+    else if (question && outcome.answer == SendOutcome::Answer::NotInTime)
+        said.err = QStringLiteral("quillora-send: nobody answered within %1 seconds; the "
+                                  "question stays on the screen\n")
+                       .arg(question->wait.count());
+    if (question && job.printAnswer && outcome.answer)
+        said.out = *outcome.answer == SendOutcome::Answer::Yes  ? QStringLiteral("yes\n")
+                   : *outcome.answer == SendOutcome::Answer::No ? QStringLiteral("no\n")
+                                                                : QStringLiteral("none\n");
+    return said;
+}
+
+// Sends each message, all at once, and ends with the worst of their statuses. What each
+// receiver's send says comes in the order the receivers were given, whichever answers first.
 int sendAll(const QList<Message> &messages, const SendJob &job, const CertificateTrust &trust)
 {
+    QTextStream out(stdout);
     QTextStream errors(stderr);
     Inet inet{job.maxTime};
     inet.setCertificateTrust(trust);
@@ -159,41 +228,26 @@ int sendAll(const QList<Message> &messages, const SendJob &job, const Certificat
             [&errors](const QString &line) { errors << PlainText::from(line) << Qt::endl; });
     ExitStatus status = Success;
     qsizetype pending = messages.size();
-    // Power states go out in the order the receivers were given, whichever answers first.
-    QList<std::optional<QString>> states(messages.size());
-    qsizetype statesPrinted = 0;
+    QList<std::optional<Said>> saying(messages.size());
+    qsizetype told = 0;
+    QJsonArray states;
     QObject context;
     for (qsizetype i = 0; i < messages.size(); ++i) {
-        const Message &message = messages[i];
-        inet.Send(message, &context, [&, message, i](const SendOutcome &outcome) {
-            const ExitStatus ended = StatusOf(outcome);
-            // A receiver that did not answer is "unknown" too; why goes to standard error.
-            if (std::holds_alternative<PowerQuery>(message.kind)) {
-                static const char *const powers[] = {"on", "standby", "unknown"};
-                states[i]
-                    = (messages.size() > 1 ? message.address.shown() + QLatin1Char(' ') : QString())
-                      + QLatin1String(
-                          powers[int(outcome.power.value_or(SendOutcome::Power::Unknown))]);
-                for (; statesPrinted < states.size() && states[statesPrinted]; ++statesPrinted)
-                    QTextStream(stdout) << *states[statesPrinted] << Qt::endl;
+        inet.Send(messages[i], &context, [&, i](const SendOutcome &outcome) {
+            saying[i] = said(messages[i], outcome, job, messages.size() > 1);
+            status = Worse(status, StatusOf(outcome));
+            for (; told < saying.size() && saying[told]; ++told) {
+                errors << saying[told]->err << Qt::flush;
+                if (job.json)
+                    states.append(saying[told]->state);
+                else
+                    out << saying[told]->out << Qt::flush;
             }
-            if (outcome.failure)
-                errors << (message.isQuestion() ? "quillora-send: question not answered"
-                           : std::holds_alternative<PowerQuery>(message.kind)
-                               ? "quillora-send: power state not known"
-                               : "quillora-send: message not delivered")
-                       << (messages.size() > 1 ? " to " + message.address.shown() : QString())
-                       << ": " << PlainText::from(outcome.reason)
-                       << deepStandbyAdvice(message, *outcome.failure)
-                       << (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())
-                       << Qt::endl;
-            else if (ended == NotAnswered)
-                errors << "quillora-send: nobody answered within "
-                       << std::get<Question>(message.kind).wait.count()
-                       << " seconds; the question stays on the screen" << Qt::endl;
-            status = Worse(status, ended);
-            if (--pending == 0)
-                QCoreApplication::exit(status);
+            if (--pending > 0)
+                return;
+            if (job.json)
+                out << QJsonDocument(states).toJson(QJsonDocument::Compact) << Qt::endl;
+            QCoreApplication::exit(status);
         });
     }
     return QCoreApplication::exec();
@@ -247,6 +301,6 @@ int main(int argc, char *argv[])
         return Success;
     }
     if (const FindJob *find = std::get_if<FindJob>(&job))
-        return findReceivers(find->verbose);
+        return findReceivers(*find);
     return send(std::get<SendJob>(job));
 }

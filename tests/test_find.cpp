@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -91,6 +94,32 @@ private:
         return true;
     }
 
+    // What --find printed, a line "address kind name" per receiver: from its JSON array, or from
+    // its lines of three columns separated by tabs (not a terminal: the test reads a pipe).
+    static QStringList receiversListed(const QString &out, bool json)
+    {
+        QStringList listed;
+        if (json) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(out.toUtf8(), &error);
+            if (error.error != QJsonParseError::NoError || !document.isArray())
+                return {"not a JSON array: " + out};
+            for (const QJsonValue &receiver : document.array()) {
+                const QJsonObject object = receiver.toObject();
+                if (object.size() != 4 || object["confirmed"] != (object["kind"] != "unconfirmed"))
+                    return {"not the four keys: " + out};
+                listed += object["address"].toString() + ' ' + object["kind"].toString() + ' '
+                          + object["name"].toString();
+            }
+            return listed;
+        }
+        for (const QString &line : out.split('\n', Qt::SkipEmptyParts)) {
+            const QStringList columns = line.split('\t');
+            listed += columns.size() == 3 ? columns.join(' ') : "not three columns: " + line;
+        }
+        return listed;
+    }
+
     // A simulator announcing itself: "kind name" (kind openwebif, maker or https; offlink: see
     // offLink).
     bool simulator(const QString &announced, quint16 port)
@@ -166,31 +195,42 @@ private slots:
         QTest::addColumn<QStringList>("avahiServices");
         QTest::addColumn<QStringList>("listed"); // address, kind and name per line
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("json"); // --json rather than tab-separated lines
         QTest::newRow("two simulators")
             << QStringList{"openwebif Living Room", "maker Kitchen"} << false << QStringList{}
             << QStringList{"127.0.0.1:8102 maker Kitchen", "127.0.0.1:8101 openwebif Living Room"}
-            << 0;
+            << 0 << false;
         // The terminal shows the name's characters; nothing in it is done to the terminal.
-        QTest::newRow("escape codes in the name")
-            << QStringList{"openwebif \x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen 192.168.1.21 maker\x1B[8m"}
+        QTest::newRow("space, tab and escape codes in the name")
+            << QStringList{"openwebif \x1B]0;PWN\x07\x1B[2J\x1B[Hkitchen\t192.168.1.21 "
+                           "maker\x1B[8m"}
             << false << QStringList{}
-            << QStringList{"127.0.0.1:8101 openwebif \\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen "
+            << QStringList{"127.0.0.1:8101 openwebif \\x1B]0;PWN\\x07\\x1B[2J\\x1B[Hkitchen\\x09"
                            "192.168.1.21 maker\\x1B[8m"}
-            << 0;
+            << 0 << false;
+        QTest::newRow("space, tab and escape codes in the name, as JSON")
+            << QStringList{"openwebif \x1B]0;PWN\x07 kitchen\t192.168.1.21 maker\x1B[8m"} << false
+            << QStringList{}
+            << QStringList{"127.0.0.1:8101 openwebif \\x1B]0;PWN\\x07 kitchen\\x09192.168.1.21 "
+                           "maker\\x1B[8m"}
+            << 0 << true;
+        QTest::newRow("nothing, as JSON")
+            << QStringList{} << false << QStringList{} << QStringList{} << 1 << true;
         QTest::newRow("an answer from off the network")
-            << QStringList{"offlink Spoof"} << false << QStringList{} << QStringList{} << 1;
+            << QStringList{"offlink Spoof"} << false << QStringList{} << QStringList{} << 1
+            << false;
         QTest::newRow("beside a running Avahi")
             << QStringList{"openwebif Living Room", "https Bedroom"} << true << QStringList{}
             << QStringList{"https://127.0.0.1:8102 openwebif Bedroom",
                            "127.0.0.1:8101 openwebif Living Room"}
-            << 0;
+            << 0 << false;
         QTest::newRow("announced by Avahi")
             << QStringList{} << true << QStringList{"Study Box|8201|OpenWebif"}
-            << QStringList{"127.0.0.1:8201 openwebif Study Box"} << 0;
+            << QStringList{"127.0.0.1:8201 openwebif Study Box"} << 0 << false;
         QTest::newRow("a web server that is no receiver's")
-            << QStringList{} << true << QStringList{"Printer|8202|"} << QStringList{} << 1;
+            << QStringList{} << true << QStringList{"Printer|8202|"} << QStringList{} << 1 << false;
         QTest::newRow("nothing announced")
-            << QStringList{} << false << QStringList{} << QStringList{} << 1;
+            << QStringList{} << false << QStringList{} << QStringList{} << 1 << false;
     }
 
     void find()
@@ -200,6 +240,7 @@ private slots:
         QFETCH(QStringList, avahiServices);
         QFETCH(QStringList, listed);
         QFETCH(int, exitCode);
+        QFETCH(bool, json);
         for (qsizetype i = 0; i < simulators.size(); ++i)
             QVERIFY(simulator(simulators[i], quint16(8101 + i)));
         for (const QString &service : avahiServices) {
@@ -216,7 +257,7 @@ private slots:
         QProcess find;
         QElapsedTimer clock;
         clock.start();
-        find.start(QUILLORA_SEND, {"--find", "--verbose"});
+        find.start(QUILLORA_SEND, {"--find", "--verbose", json ? "--json" : "--verbose"});
         QTRY_COMPARE_WITH_TIMEOUT(find.state(), QProcess::NotRunning, 10000);
         const qint64 took = clock.elapsed();
         const QString out = QString::fromUtf8(find.readAllStandardOutput());
@@ -224,15 +265,14 @@ private slots:
         for (const QString &said : {out, err})
             QVERIFY2(std::none_of(said.begin(),
                                   said.end(),
-                                  [](QChar c) { return c < u' ' && c != u'\n' && c != u'\r'; }),
+                                  [](QChar c) {
+                                      return c < u' ' && c != u'\n' && c != u'\r' && c != u'\t';
+                                  }),
                      qPrintable(said));
         // The search ends within 3 seconds; starting the program gets one more on a busy machine.
         QVERIFY2(took < 4000, qPrintable(QString::number(took)));
         QCOMPARE(find.exitCode(), exitCode);
-        QStringList lines;
-        for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
-            lines += line.simplified();
-        QCOMPARE(lines, listed);
+        QCOMPARE(receiversListed(out, json), listed);
         if (listed.isEmpty())
             QVERIFY2(err.contains("quillora-send: no receiver answered on the local network"),
                      qPrintable(err));

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -185,6 +186,15 @@ private slots:
             "tv|",
             "question 60 s to tv: Off?");
         row("standard input", {}, "tv|", "notice 1  to tv: <standard input>");
+        row("type in capitals", {"--type", "WARNING", "Hi"}, "tv|7", "notice 2 7 to tv: Hi");
+        row("--json without --find or --status",
+            {"--json", "Hi"},
+            "tv|",
+            "usage: --json goes with --find or --status");
+        row("--print-answer without a question",
+            {"--print-answer", "Hi"},
+            "tv|",
+            "usage: --print-answer goes with --type question");
         row("find", {"--find", "--verbose"}, "|", "find, verbose");
         row("help", {"--help"}, "|", "print");
         row("find with a message",
@@ -542,6 +552,16 @@ private slots:
             5,
             "ADDR standby\nOTHER on\n",
             0);
+        row("--status --json of two",
+            Firmware::OpenWebif,
+            true,
+            {"-a", "ADDR", "-a", "NONE", "--status", "--json"},
+            1,
+            "[{\"address\":\"ADDR\",\"reason\":null,\"state\":\"standby\"},{\"address\":"
+            "\"NONE\",\"reason\":\"nothing answers at 127.0.0.1 on port NOPORT, so check that the "
+            "address is right and that the receiver's web interface is switched on; the receiver "
+            "may also be switched off or in deep standby\",\"state\":\"unknown\"}]\n",
+            0);
         row("--status, nothing answers",
             Firmware::OpenWebif,
             false,
@@ -618,6 +638,8 @@ private slots:
             QCOMPARE(standardOutput, Filled(output, values));
         else if (!output.isEmpty())
             QCOMPARE(standardError, Filled(output, values));
+        if (arguments.contains("--json")) // what a script's JSON parser reads
+            QVERIFY(QJsonDocument::fromJson(standardOutput.toUtf8()).isArray());
         QVERIFY(Settled(receiver) && Settled(other));
         QCOMPARE(boxes.size() + otherBoxes.size(), shown);
         // Never asked to toggle, to go to deep standby or to restart.
@@ -788,6 +810,13 @@ private slots:
         QTest::newRow("maker's interface, no")
             << Firmware::Maker << Reply::No << 300 << QStringList{} << Reply::None << ask << 3 << ""
             << true;
+        const QStringList printing = ask + QStringList{"--print-answer"};
+        QTest::newRow("yes, printed") << Firmware::OpenWebif << Reply::Yes << 0 << QStringList{}
+                                      << Reply::None << printing << 0 << "" << true;
+        QTest::newRow("no, printed") << Firmware::OpenWebif << Reply::No << 0 << QStringList{}
+                                     << Reply::None << printing << 3 << "" << true;
+        QTest::newRow("nobody, printed") << Firmware::OpenWebif << Reply::None << 0 << QStringList{}
+                                         << Reply::None << printing << 4 << noOne << true;
         QTest::newRow("german yes") << Firmware::OpenWebif << Reply::Yes << 0 << de << Reply::None
                                     << ask << 0 << "" << true;
         QTest::newRow("german no")
@@ -871,6 +900,9 @@ private slots:
             = QString::fromUtf8(sender.readAllStandardError()).replace("\r\n", "\n");
         QCOMPARE(standardError, error);
         QCOMPARE(sender.exitCode(), exitCode);
+        static const QHash<int, QString> printed{{0, "yes\n"}, {3, "no\n"}, {4, "none\n"}};
+        QCOMPARE(QString::fromUtf8(sender.readAllStandardOutput()).replace("\r\n", "\n"),
+                 arguments.contains("--print-answer") ? printed.value(exitCode) : QString());
 
         QCOMPARE(messages.size(), 0); // never as a plain first-generation message
         QCOMPARE(boxes.size(), asked ? 1 : 0);
