@@ -322,26 +322,37 @@ QString sleepDeeply(ReceiverSim &receiver,
     bool isNumber = false;
     const double boot = parser.value(options.bootSeconds).toDouble(&isNumber);
     if (!isNumber || boot < 0)
-        return QStringLiteral("--boot-seconds wants a number");
+        return QStringLiteral("--boot-seconds wants a number of seconds");
     if (!card.bind(QHostAddress::AnyIPv4, 9))
-        return card.errorString();
-    QObject::connect(
-        &card, &QUdpSocket::readyRead, &receiver, [&card, &receiver, &out, magic, boot, port] {
-            while (card.hasPendingDatagrams()) {
-                const QNetworkDatagram packet = card.receiveDatagram();
-                if (packet.data() != magic)
-                    continue;
-                out << "Wake-on-LAN packet to " << packet.destinationAddress().toString()
-                    << " from " << packet.senderAddress().toString() << Qt::endl;
-                if (receiver.isListening())
-                    continue;
-                QTimer::singleShot(qRound64(boot * 1000), &receiver, [&receiver, &out, port] {
-                    if (receiver.listen(QHostAddress::LocalHost, port))
-                        out << "Receiver started from deep standby" << Qt::endl;
-                });
-            }
-        });
-    out << "Receiver in deep standby, waiting for Wake-on-LAN" << Qt::endl;
+        return QStringLiteral("Cannot wait for Wake-on-LAN on UDP port 9 (%1); on Linux a port "
+                              "below 1024 needs root: run the simulator with sudo")
+            .arg(card.errorString());
+    // A sender's packets come in twos (to the network's broadcast address and to the receiver):
+    // the first starts the receiver, the others find it starting or started.
+    QObject::connect(&card,
+                     &QUdpSocket::readyRead,
+                     &receiver,
+                     [&card, &receiver, &out, magic, boot, port, starting = false]() mutable {
+                         while (card.hasPendingDatagrams()) {
+                             const QNetworkDatagram packet = card.receiveDatagram();
+                             if (packet.data() != magic)
+                                 continue;
+                             out << "Wake-on-LAN packet to "
+                                 << packet.destinationAddress().toString() << " from "
+                                 << packet.senderAddress().toString() << Qt::endl;
+                             if (std::exchange(starting, true))
+                                 continue;
+                             QTimer::singleShot(qRound64(boot * 1000), &receiver, [&, port] {
+                                 if (receiver.listen(QHostAddress::LocalHost, port))
+                                     out << "Receiver started from deep standby" << Qt::endl;
+                                 else
+                                     out << "Cannot start on 127.0.0.1:" << port << ": "
+                                         << receiver.errorString()
+                                         << "; free the port and start the simulator again"
+                                         << Qt::endl;
+                             });
+                         }
+                     });
     return {};
 }
 
@@ -378,7 +389,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(options.deepStandby)) {
         if (const QString why = sleepDeeply(receiver, card, parser, options, port, out);
             !why.isEmpty()) {
-            err << "Cannot wait for Wake-on-LAN on UDP port 9: " << why << Qt::endl;
+            err << why << Qt::endl;
             return 2;
         }
     } else if (!receiver.listen(QHostAddress::LocalHost, port)) {
@@ -408,8 +419,12 @@ int main(int argc, char *argv[])
     }
     printWhatIsShown(receiver, out);
     const bool login = parser.isSet(options.user) || parser.isSet(options.password);
-    out << "Receiver listening on " << (tls ? "https://" : "") << "127.0.0.1:" << port
-        << ", playing " << descriptions.value(kind)
-        << (login ? ", login required" : ", no login required") << Qt::endl;
+    out << (card.state() == QAbstractSocket::BoundState
+                ? "Receiver in deep standby, waiting for Wake-on-LAN on UDP port 9; "
+                  "once woken it listens on "
+                : "Receiver listening on ")
+        << (tls ? "https://" : "") << "127.0.0.1:" << port << ", playing "
+        << descriptions.value(kind) << (login ? ", login required" : ", no login required")
+        << Qt::endl;
     return application.exec();
 }
