@@ -101,9 +101,12 @@ struct Options
 // The options that say what a run does; then those that say how.
 void addWhatOptions(QCommandLineParser &parser, Options &options)
 {
-    parser.setApplicationDescription(
-        QStringLiteral("Answers Quillora's messages like a receiver."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays a satellite receiver's web interface on 127.0.0.1, so that Quillora can be tried "
+        "without a receiver: takes messages and questions as a receiver of the chosen firmware "
+        "does, and prints each one as the TV would show it. Only this machine can reach it."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("port"),
                                  QStringLiteral("Port to listen on at 127.0.0.1."));
     options.firmware
@@ -361,6 +364,8 @@ QString sleepDeeply(ReceiverSim &receiver,
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillora-receiver-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
     QCommandLineParser parser;
     const Options options = addOptions(parser);
     parser.process(application);

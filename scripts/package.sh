@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream
+scripts/deps.sh dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream man-db
 out=build/package
 
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLORA_WERROR=ON \
@@ -32,4 +32,27 @@ if ! zcat "$contents"/usr/share/man/man1/quillora-send.1.gz | awk '
     echo "the manual page does not show the three examples of --help one to a paragraph" >&2
     exit 1
 fi
+# The installed copy documents itself: each program has its page, with the sections a reader
+# looks for, each page renders without a warning, and the guide lies beside the copyright.
+for file in usr/bin/quillora usr/bin/quillora-send usr/bin/quillora-receiver-sim \
+    usr/share/doc/quillora/README.md usr/share/doc/quillora/copyright \
+    usr/share/doc/quillora/changelog.gz; do
+    [ -f "$contents/$file" ] || { echo "the package lacks /$file" >&2; exit 1; }
+done
+for program in quillora quillora-send quillora-receiver-sim; do
+    page=$contents/usr/share/man/man1/$program.1.gz
+    [ -f "$page" ] || { echo "the package lacks the manual page of $program" >&2; exit 1; }
+    for section in NAME SYNOPSIS DESCRIPTION 'EXIT STATUS' EXAMPLES 'SEE ALSO'; do
+        zcat "$page" | grep -Eq "^\.SH \"?$section\"?$" \
+            || { echo "the manual page of $program lacks $section" >&2; exit 1; }
+    done
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "the manual page of $program: $warnings" >&2; exit 1; }
+done
+for program in quillora quillora-send; do
+    for section in FILES ENVIRONMENT; do
+        zcat "$contents/usr/share/man/man1/$program.1.gz" | grep -Eq "^\.SH $section$" \
+            || { echo "the manual page of $program lacks $section" >&2; exit 1; }
+    done
+done
 echo "Package: $PWD/$deb"
