@@ -90,7 +90,7 @@ run_test() { # test result-name [environment...]
     read -r p f s < <(sed -E 's/Totals: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped.*/\1 \2 \3/' <<<"$totals")
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
-for test in test_messaging test_settings test_sender test_window; do
+for test in test_messaging test_settings test_sender test_window test_relay; do
     run_test "$test" "$test"
 done
 run_test test_settings test_settings-utf8 LC_ALL=hi_IN.UTF-8
