@@ -1,4 +1,5 @@
 // The relay's rules: when each receiver is sent which message, from what the relay knows.
+#include "PublishFields.h"
 #include "RelayRules.h"
 
 #include <QTest>
@@ -194,6 +195,95 @@ private slots:
         const Waiting sent{1, at(100), 3, Seconds(display)};
         QCOMPARE(told(After(receiverFrom(before), Outcome(outcome), sent, settings, at(10))),
                  known);
+    }
+
+    // Each field a publisher gives, from its text: the value, or "refused".
+    void publishFields_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("read");
+        const auto row = [](const char *field, const char *text, const char *read) {
+            QTest::addRow("%s %s", field, text)
+                << QString(field) << QString::fromUtf8(text) << QString(read);
+        };
+        row("topic", "living-room_2", "yes");
+        row("topic", "all", "yes");
+        row("topic", "", "refused");
+        row("topic", "living room", "refused");
+        row("topic", "küche", "refused");
+        row("topic", "a/b", "refused");
+        row("topic", QByteArray(64, 'a').constData(), "yes");
+        row("topic", QByteArray(65, 'a').constData(), "refused");
+        row("priority", "1", "1");
+        row("priority", "5", "5");
+        row("priority", "0", "refused");
+        row("priority", "6", "refused");
+        row("priority", "min", "1");
+        row("priority", "low", "2");
+        row("priority", "Default", "3");
+        row("priority", "HIGH", "4");
+        row("priority", "max", "5");
+        row("priority", "urgent", "5");
+        row("priority", " high ", "4");
+        row("priority", "-1", "refused");
+        row("priority", "3.0", "refused");
+        row("priority", "", "refused");
+        row("gotify", "0", "2");
+        row("gotify", "3", "2");
+        row("gotify", "4", "3");
+        row("gotify", "7", "3");
+        row("gotify", "8", "5");
+        row("gotify", "10", "5");
+        row("gotify", "11", "refused");
+        row("gotify", "-1", "refused");
+        row("lifetime", "90", "90");
+        row("lifetime", "90s", "90");
+        row("lifetime", "10m", "600");
+        row("lifetime", "2h", "7200");
+        row("lifetime", "1d", "86400");
+        row("lifetime", "365d", "31536000");
+        row("lifetime", "366d", "refused");
+        row("lifetime", "31536001", "refused");
+        row("lifetime", "0", "refused");
+        row("lifetime", "0h", "refused");
+        row("lifetime", "h", "refused");
+        row("lifetime", "10w", "refused");
+        row("lifetime", "1.5h", "refused");
+        row("lifetime", "+10m", "refused");
+        row("lifetime", "99999999999999999999d", "refused");
+        row("display", "0", "0");
+        row("display", "86400", "86400");
+        row("display", "86401", "refused");
+        row("display", "10s", "refused");
+        row("display", "", "refused");
+    }
+
+    void publishFields()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, read);
+        const auto shown = [](const auto &value) {
+            if (!value)
+                return QString("refused");
+            if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, int>)
+                return QString::number(*value);
+            else
+                return QString::number(value->count());
+        };
+        QString got;
+        if (field == "topic")
+            got = PublishFields::IsTopic(text) ? "yes" : "refused";
+        else if (field == "priority")
+            got = shown(PublishFields::Priority(text));
+        else if (field == "gotify")
+            got = shown(PublishFields::GotifyPriority(text.toLongLong()));
+        else if (field == "lifetime")
+            got = shown(PublishFields::Lifetime(text));
+        else
+            got = shown(PublishFields::DisplayTime(text));
+        QCOMPARE(got, read);
     }
 };
 
