@@ -273,7 +273,7 @@ Entries entriesIn(const QByteArray &content, Encoding encoding)
         const QString key = text.left(equals).trimmed();
         const std::pair<QString, QString> name{*section, foldedName(key)};
         if (!entries.contains(name))
-            entries.insert(name, {key, valueOf(text)});
+            entries.insert(name, {key, valueOf(text), int(i + 1)});
     }
     return entries;
 }

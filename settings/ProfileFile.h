@@ -19,6 +19,7 @@ struct Entry
 {
     QString key;
     QString value;
+    int line = 0; // where it stands in the file, from 1, for a message about it
 };
 
 // Entries by section and key, both case-folded and without surrounding spaces.

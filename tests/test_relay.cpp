@@ -1,6 +1,7 @@
 // The relay's rules: when each receiver is sent which message, from what the relay knows.
 #include "PublishFields.h"
 #include "RelayRules.h"
+#include "RelaySettings.h"
 
 #include <QTest>
 
@@ -284,6 +285,107 @@ private slots:
         else
             got = shown(PublishFields::DisplayTime(text));
         QCOMPARE(got, read);
+    }
+
+    // The settings file as the relay reads it: what it understood, or the first line that is
+    // wrong and what to write there.
+    void settings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("read");
+        const QString defaults = "listen 127.0.0.1:8093, store relay.sqlite, lifetime 43200, "
+                                 "timeout 10, standby 30, wake at 5, waiting 1000, rate 60";
+        QTest::newRow("empty") << QByteArray() << defaults + ", receivers -, tokens -";
+        QTest::newRow("as the guide shows it")
+            << QByteArray("[Relay]\r\n; address:port to listen on\r\nListen=127.0.0.1:8093\r\n"
+                          "Store=relay.sqlite\r\nLifetime=12h\r\nTimeout=10\r\nStandbyCheck=30\r\n"
+                          "WakeAt=5\r\nMaxWaiting=1000\r\nRate=60\r\n\r\n[Receivers]\r\n"
+                          "living-room=root:secret@192.168.1.20\r\nkitchen=https://192.168.1.21\r\n"
+                          "[Tokens]\r\nhomeassistant=tk_3fa8c1d0e2b74c59\r\n[Wake]\r\n"
+                          "192.168.1.20:80=00:09:34:AB:CD:EF\r\n")
+            << defaults
+                   + ", receivers kitchen=https://192.168.1.21 "
+                     "living-room=192.168.1.20, tokens homeassistant, wake 192.168.1.20:80";
+        QTest::newRow("the network, with a token")
+            << QByteArray("[Relay]\nListen=0.0.0.0:8080\nRate=0\nWakeAt=6\n[Tokens]\nha=12345678\n")
+            << "listen 0.0.0.0:8080, store relay.sqlite, lifetime 43200, timeout 10, standby 30, "
+               "wake at 6, waiting 1000, rate 0, receivers -, tokens ha";
+        QTest::newRow("IPv6") << QByteArray("[Relay]\nListen=[::1]:8093\n")
+                              << QString(defaults).replace("127.0.0.1", "::1")
+                                     + ", receivers -, tokens -";
+        QTest::newRow("the network without a token")
+            << QByteArray("[Relay]\nListen=0.0.0.0:8093\n")
+            << "listening on the network needs at least one token in [Tokens]";
+        QTest::newRow("listen without an address")
+            << QByteArray("[Relay]\nListen=8093\n")
+            << "line 2, Listen in [Relay]: write an IP address and a port, as 127.0.0.1:8093";
+        QTest::newRow("listen at a name") << QByteArray("[relay]\nlisten=localhost:8093\n")
+                                          << "line 2, listen in [Relay]: write an IP address and "
+                                             "a port, as 127.0.0.1:8093";
+        QTest::newRow("a lifetime that is none")
+            << QByteArray("[Relay]\nLifetime=forever\n")
+            << "line 2, Lifetime in [Relay]: write a duration up to a year, as 90s, 10m, 12h or 1d";
+        QTest::newRow("WakeAt past 6") << QByteArray("[Relay]\nWakeAt=7\n")
+                                       << "line 2, WakeAt in [Relay]: write a whole number from 1 "
+                                          "to 6";
+        QTest::newRow("a setting misspelt")
+            << QByteArray("[Relay]\nLisen=127.0.0.1:8093\n")
+            << "line 2, Lisen in [Relay]: no such setting: the settings are Listen, Store, "
+               "Lifetime, Timeout, StandbyCheck, WakeAt, MaxWaiting and Rate";
+        QTest::newRow("a name with a space")
+            << QByteArray("[Receivers]\nliving room=192.168.1.20\n")
+            << "line 2, living room in [Receivers]: a receiver's name is 1 to 64 of A-Z, a-z, "
+               "0-9, - and _, and not \"all\"";
+        QTest::newRow("a receiver named all")
+            << QByteArray("[Receivers]\nALL=192.168.1.20\n")
+            << "line 2, ALL in [Receivers]: a receiver's name is 1 to 64 of A-Z, a-z, 0-9, - and "
+               "_, and not \"all\"";
+        QTest::newRow("an address as the window refuses it")
+            << QByteArray("[Receivers]\ntv=http://192.168.1.20\n")
+            << "line 2, tv in [Receivers]: invalid receiver address: type it without http://";
+        QTest::newRow("a broadcast hardware address")
+            << QByteArray("[Wake]\n192.168.1.20:80=FF:FF:FF:FF:FF:FF\n")
+            << "line 2, 192.168.1.20:80 in [Wake]: write the receiver's own hardware address, as "
+               "00:09:34:AB:CD:EF";
+        QTest::newRow("the first wrong line is named")
+            << QByteArray("[Relay]\nTimeout=10\nRate=-1\nWakeAt=9\n")
+            << "line 3, Rate in [Relay]: write a whole number from 0 to 100000";
+        QTest::newRow("a comment after a value is part of it")
+            << QByteArray("[Relay]\nTimeout=10 ; seconds\n")
+            << "line 2, Timeout in [Relay]: write whole seconds from 1 to 86400";
+        QTest::newRow("other sections are not the relay's")
+            << QByteArray("[Dreambox]\nIP=192.168.1.20\n") << defaults + ", receivers -, tokens -";
+    }
+
+    void settings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, read);
+        const auto settings = ReadRelaySettings(file);
+        if (const QString *why = std::get_if<QString>(&settings)) {
+            QCOMPARE(*why, read);
+            return;
+        }
+        const RelaySettings &got = std::get<RelaySettings>(settings);
+        QStringList receivers;
+        for (auto receiver = got.receivers.cbegin(); receiver != got.receivers.cend(); ++receiver)
+            receivers += receiver.key() + '=' + receiver.value().shown();
+        const QString listen = got.listenAddress.toString() + ':' + QString::number(got.listenPort);
+        QString said
+            = QString("listen %1, store %2, lifetime %3, timeout %4, standby %5, wake at "
+                      "%6, waiting %7, rate %8, receivers %9, tokens %10")
+                  .arg(listen, got.store)
+                  .arg(got.lifetime.count())
+                  .arg(got.timeout.count())
+                  .arg(got.standbyCheck.count())
+                  .arg(got.wakeAt)
+                  .arg(got.maxWaiting)
+                  .arg(got.rate)
+                  .arg(receivers.isEmpty() ? "-" : receivers.join(' '),
+                       got.tokens.isEmpty() ? "-" : QStringList(got.tokens.keys()).join(' '));
+        if (!got.hardwareAddresses.isEmpty())
+            said += ", wake " + QStringList(got.hardwareAddresses.keys()).join(' ');
+        QCOMPARE(said, read);
     }
 };
 
