@@ -1,9 +1,12 @@
 // The relay's rules: when each receiver is sent which message, from what the relay knows.
+#include "Publication.h"
 #include "PublishFields.h"
 #include "RelayRules.h"
 #include "RelaySettings.h"
 
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
 
 using namespace RelayRules;
 using namespace std::chrono_literals;
@@ -385,6 +388,131 @@ private slots:
                        got.tokens.isEmpty() ? "-" : QStringList(got.tokens.keys()).join(' '));
         if (!got.hardwareAddresses.isEmpty())
             said += ", wake " + QStringList(got.hardwareAddresses.keys()).join(' ');
+        QCOMPARE(said, read);
+    }
+
+    // Requests as ntfy's publishers, webhooks and Gotify send them: the message read, or ntfy's
+    // code and status, or "not a publish".
+    void publication_data()
+    {
+        QTest::addColumn<QString>("request"); // METHOD path?query, then "Header: value" lines
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("read");
+        const auto row
+            = [](const char *name, const char *request, const QByteArray &body, const char *read) {
+                  QTest::newRow(name)
+                      << QString::fromUtf8(request) << body << QString::fromUtf8(read);
+              };
+        row("ntfy, the body", "POST /kitchen", "Backup done", "ntfy kitchen 3 [] Backup done");
+        row("ntfy, PUT", "PUT /kitchen", "Backup done", "ntfy kitchen 3 [] Backup done");
+        row("ntfy, headers in any case",
+            "POST /kitchen\nx-title: Backup\nPRIORITY: high\nX-Type: Warning",
+            "Done",
+            "ntfy kitchen 4 [Backup] Done warning");
+        row("ntfy, short header names",
+            "POST /kitchen\nt: Door\np: 5",
+            "Ring",
+            "ntfy kitchen 5 [Door] Ring");
+        row("ntfy, query names",
+            "POST /kitchen?title=Door&priority=urgent&timeout=20&lifetime=2h",
+            "Ring",
+            "ntfy kitchen 5 [Door] Ring display 20 lifetime 7200");
+        row("ntfy, query names only in lower case",
+            "POST /kitchen?Title=Door",
+            "Ring",
+            "ntfy kitchen 3 [] Ring");
+        row("ntfy, GET publish",
+            "GET /kitchen/publish?message=Ring&t=Door",
+            "",
+            "ntfy kitchen 3 [Door] Ring");
+        row("ntfy, GET trigger", "GET /kitchen/trigger", "", "ntfy kitchen 3 [] triggered");
+        row("ntfy, JSON to /",
+            "POST /",
+            R"({"topic":"kitchen","message":"Ring","title":"Door","priority":4})",
+            "ntfy kitchen 4 [Door] Ring");
+        row("ntfy, JSON without a topic", "POST /", R"({"message":"Ring"})", "refused 400 40009");
+        row("ntfy, JSON that is none", "POST /", "{", "refused 400 40017");
+        row("ntfy, priority that is none", "POST /kitchen\nPriority: 6", "x", "refused 400 40007");
+        row("ntfy, a topic that is no name", "POST /a b", "x", "refused 400 40009");
+        row("ntfy, a type that is none", "POST /kitchen?type=popup", "x", "refused 400 40000");
+        row("ntfy, a lifetime that is none",
+            "POST /kitchen\nX-Lifetime: soon",
+            "x",
+            "refused 400 40000");
+        row("text of 4096 bytes",
+            "POST /kitchen",
+            QByteArray(4096, 'x'),
+            "ntfy kitchen 3 [] 4096 bytes");
+        row("text of 4097 bytes", "POST /kitchen", QByteArray(4097, 'x'), "refused 413 41301");
+        row("text that is no UTF-8", "POST /kitchen", "\xff\xfe", "refused 400 40011");
+        row("webhook, JSON",
+            "POST /kitchen\nContent-Type: application/json; charset=utf-8",
+            R"({"message":"Ring","title":"Door","type":"error","timeout":"5"})",
+            "ntfy kitchen 3 [Door] Ring error display 5");
+        row("webhook, JSON without message is the text",
+            "POST /kitchen\nContent-Type: application/json",
+            R"({"text":"Ring"})",
+            R"(ntfy kitchen 3 [] {"text":"Ring"})");
+        row("webhook, a form",
+            "POST /kitchen\nContent-Type: application/x-www-form-urlencoded",
+            "message=Ring+twice&title=Front%20door",
+            "ntfy kitchen 3 [Front door] Ring twice");
+        row("Gotify, JSON",
+            "POST /message\nContent-Type: application/json",
+            R"({"message":"Disk full","title":"NAS","priority":8})",
+            "gotify all 5 [NAS] Disk full");
+        row("Gotify, a form, low",
+            "POST /message\nContent-Type: application/x-www-form-urlencoded",
+            "message=Done&priority=0",
+            "gotify all 2 [] Done");
+        row("Gotify, priority past 10",
+            "POST /message\nContent-Type: application/json",
+            R"({"message":"x","priority":11})",
+            "refused 400 40007");
+        row("Gotify, plain text", "POST /message", "Done", "refused 400 40000");
+        row("another path", "GET /v1/health", "", "not a publish");
+        row("a subscription", "GET /kitchen/json", "", "not a publish");
+    }
+
+    void publication()
+    {
+        QFETCH(QString, request);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, read);
+        const QStringList lines = request.split('\n');
+        Publication::Request given;
+        given.method = lines.first().section(' ', 0, 0).toLatin1();
+        const QUrl url("http://relay" + lines.first().section(' ', 1));
+        given.path = url.path();
+        for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+            given.query += {key, value};
+        for (const QString &line : lines.mid(1))
+            given.headers
+                += {line.section(':', 0, 0).toLatin1(), line.section(':', 1).trimmed().toUtf8()};
+        given.body = body;
+        const auto got = Publication::Read(given);
+        QString said = "not a publish";
+        if (got && std::holds_alternative<Publication::Refusal>(*got)) {
+            const auto &refusal = std::get<Publication::Refusal>(*got);
+            said = QString("refused %1 %2").arg(refusal.http).arg(refusal.code);
+            QVERIFY(!refusal.error.isEmpty());
+        } else if (got) {
+            const auto &message = std::get<Publication::Message>(*got);
+            const QString text = message.text.size() > 100
+                                     ? QString::number(message.text.size()) + " bytes"
+                                     : message.text;
+            said = QString("%1 %2 %3 [%4] %5")
+                       .arg(message.dialect == Publication::Dialect::Ntfy ? "ntfy" : "gotify",
+                            message.topic)
+                       .arg(message.priority)
+                       .arg(message.title, text);
+            if (!message.type.isEmpty())
+                said += ' ' + message.type;
+            if (message.display)
+                said += " display " + QString::number(message.display->count());
+            if (message.lifetime)
+                said += " lifetime " + QString::number(message.lifetime->count());
+        }
         QCOMPARE(said, read);
     }
 };
