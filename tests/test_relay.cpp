@@ -1,9 +1,12 @@
 // The relay's rules: when each receiver is sent which message, from what the relay knows.
+#include "Answers.h"
 #include "Publication.h"
 #include "PublishFields.h"
 #include "RelayRules.h"
 #include "RelaySettings.h"
+#include "Tokens.h"
 
+#include <QDateTime>
 #include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
@@ -514,6 +517,91 @@ private slots:
                 said += " lifetime " + QString::number(message.lifetime->count());
         }
         QCOMPARE(said, read);
+    }
+
+    // Which token a request carries, with the tokens ha (secret tk_3fa8c1d0) and kuma
+    // (secret kuma-secret-1).
+    void tokens_data()
+    {
+        QTest::addColumn<QString>("header"); // "Name: value", or empty
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("carried");
+        const auto basic = [](const char *credentials) {
+            return "Authorization: Basic " + QByteArray(credentials).toBase64();
+        };
+        const auto auth = [](const QByteArray &header) {
+            return "auth="
+                   + header.toBase64(QByteArray::Base64UrlEncoding
+                                     | QByteArray::OmitTrailingEquals);
+        };
+        const auto row =
+            [](const char *name, const QString &header, const QString &query, const char *carried) {
+                QTest::newRow(name) << header << query << QString(carried);
+            };
+        row("none", "", "", "none");
+        row("bearer", "Authorization: Bearer tk_3fa8c1d0", "", "ha");
+        row("bearer in other case", "authorization: bearer kuma-secret-1", "", "kuma");
+        row("bearer, wrong secret", "Authorization: Bearer tk_3fa8c1d1", "", "none");
+        row("bearer, a secret's start", "Authorization: Bearer tk_3fa8", "", "none");
+        row("bearer, more than a secret", "Authorization: Bearer tk_3fa8c1d0x", "", "none");
+        row("basic, name and secret", basic("ha:tk_3fa8c1d0"), "", "ha");
+        row("basic, another token's name", basic("kuma:tk_3fa8c1d0"), "", "none");
+        row("basic that is no base64", "Authorization: Basic !!!", "", "none");
+        row("ntfy's auth, bearer", "", auth("Bearer kuma-secret-1"), "kuma");
+        row("ntfy's auth, basic",
+            "",
+            auth("Basic " + QByteArray("ha:tk_3fa8c1d0").toBase64()),
+            "ha");
+        row("Gotify's key", "X-Gotify-Key: tk_3fa8c1d0", "", "ha");
+        row("Gotify's token", "", "token=kuma-secret-1", "kuma");
+        row("an empty secret", "Authorization: Bearer ", "", "none");
+    }
+
+    void tokens()
+    {
+        QFETCH(QString, header);
+        QFETCH(QString, query);
+        QFETCH(QString, carried);
+        Publication::Request request;
+        if (!header.isEmpty())
+            request.headers += {header.section(':', 0, 0).toLatin1(),
+                                header.section(':', 1).trimmed().toLatin1()};
+        if (!query.isEmpty())
+            request.query += {query.section('=', 0, 0), query.section('=', 1)};
+        const QMap<QString, QByteArray> tokens{{"ha", "tk_3fa8c1d0"}, {"kuma", "kuma-secret-1"}};
+        QCOMPARE(Tokens::Carried(request, tokens).value_or("none"), carried);
+        QCOMPARE(Tokens::Allowed(request, tokens), carried != "none");
+        QVERIFY(Tokens::Allowed(request, {})); // where no token is set, any request is
+    }
+
+    // The answers in each dialect's JSON, as its clients read them; a text from a publisher
+    // stays a JSON string whatever it holds.
+    void answers()
+    {
+        Publication::Message message;
+        message.topic = "kitchen";
+        message.text = "Ring \"twice\"\n\x1B[2J";
+        message.title = "Door";
+        message.priority = 5;
+        const QDateTime accepted = QDateTime::fromSecsSinceEpoch(1765180800, Qt::UTC);
+        QCOMPARE(Answers::NtfyMessage(42, accepted, accepted.addSecs(43200), message),
+                 "{\"event\":\"message\",\"expires\":1765224000,\"id\":\"42\",\"message\":\"Ring "
+                 "\\\"twice\\\"\\n\\u001b[2J\",\"priority\":5,\"time\":1765180800,\"title\":"
+                 "\"Door\",\"topic\":\"kitchen\"}");
+        message.priority = 3;
+        message.title.clear();
+        QVERIFY(!Answers::NtfyMessage(1, accepted, accepted, message).contains("priority"));
+        QVERIFY(!Answers::NtfyMessage(1, accepted, accepted, message).contains("title"));
+        QCOMPARE(
+            Answers::NtfyError({413, 41301, "the message is longer than 4096 bytes"}),
+            "{\"code\":41301,\"error\":\"the message is longer than 4096 bytes\",\"http\":413}");
+        message.priority = 5;
+        QCOMPARE(Answers::GotifyMessage(7, accepted, message),
+                 "{\"appid\":1,\"date\":\"2025-12-08T08:00:00Z\",\"id\":7,\"message\":\"Ring "
+                 "\\\"twice\\\"\\n\\u001b[2J\",\"priority\":8,\"title\":\"\"}");
+        QCOMPARE(
+            Answers::GotifyError({401, 40101, "no token"}),
+            "{\"error\":\"Unauthorized\",\"errorCode\":401,\"errorDescription\":\"no token\"}");
     }
 };
 
