@@ -183,7 +183,8 @@ Said said(const Message &message, const SendOutcome &outcome, const SendJob &job
 {
     Said said;
     const QString address = message.address.shown();
-    if (std::holds_alternative<PowerQuery>(message.kind)) {
+    const bool powerQuery = std::holds_alternative<PowerQuery>(message.kind);
+    if (powerQuery) {
         // A receiver that did not answer is "unknown" too; why goes to standard error.
         static const char *const powers[] = {"on", "standby", "unknown"};
         const QString state
@@ -197,9 +198,9 @@ Said said(const Message &message, const SendOutcome &outcome, const SendJob &job
     }
     const auto question = std::get_if<Question>(&message.kind);
     if (outcome.failure)
-        said.err = (question             ? QStringLiteral("quillora-send: question not answered")
-                    : said.out.isEmpty() ? QStringLiteral("quillora-send: message not delivered")
-                                         : QStringLiteral("quillora-send: power state not known"))
+        said.err = (question     ? QStringLiteral("quillora-send: question not answered")
+                    : powerQuery ? QStringLiteral("quillora-send: power state not known")
+                                 : QStringLiteral("quillora-send: message not delivered"))
                    + (several ? QStringLiteral(" to ") + address : QString()) + QStringLiteral(": ")
                    + PlainText::from(outcome.reason) + deepStandbyAdvice(message, *outcome.failure)
                    + (outcome.untrusted ? fingerprintAdvice(*outcome.untrusted) : QString())

@@ -1790,7 +1790,6 @@ private slots:
                 } else {
                     send(part == "rest" ? QList<Dns::Record>{web[1], web[2], web[3]} : web);
                 }
-                QTest::qWait(20); // one datagram after the other, as a responder sends them
             }
         });
         QStringList trace;
@@ -1958,7 +1957,6 @@ private slots:
                     Responder::answer(id, {Responder::hostAddress("box", old, false)}),
                     responder.finder,
                     responder.finderPort);
-            QTest::qWait(20); // an earlier datagram, not a record of the same one
             // '~' stands for a byte that is no UTF-8, which a name as text can't hold.
             from.writeDatagram(Responder::answer(id,
                                                  Responder::webInterface(QString::fromUtf8(name),
@@ -2308,9 +2306,13 @@ private slots:
                             Step step,
                             const QString &answer,
                             int waitLeft,
-                            const char *next) {
+                            const QString &next) {
             QTest::newRow(name) << message << known << step << answer << waitLeft << next;
         };
+        const QString nothingAnswers
+            = "nothing answers at tv on port 80, so check that the address is right and that the "
+              "receiver's web interface is switched on; the receiver may also be switched off or "
+              "in deep standby";
         row("first generation took it",
             "notice",
             "",
@@ -2409,9 +2411,7 @@ private slots:
             Step::FirstGeneration,
             "refused",
             0,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("session handed out",
             "notice",
             "",
@@ -2636,9 +2636,7 @@ private slots:
             Step::FirstGeneration,
             "refused",
             0,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("taken, hardware address learned after",
             "notice learn",
             "",
@@ -2767,27 +2765,21 @@ private slots:
             Step::FirstGeneration,
             "refused",
             0,
-            "ask nothing answers at FirstGeneration: nothing answers at tv on port 80, so check "
-            "that the address is right and that the receiver's web interface is switched on; the "
-            "receiver may also be switched off or in deep standby");
+            "ask nothing answers at FirstGeneration: " + nothingAnswers);
         row("nothing answers: nobody to ask",
             "notice ask mac alone",
             "",
             Step::FirstGeneration,
             "refused",
             0,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("nothing answers: no hardware address to wake it by",
             "notice ask",
             "",
             Step::FirstGeneration,
             "refused",
             0,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("cut short once the message went",
             "notice ask mac",
             "",
@@ -2801,18 +2793,14 @@ private slots:
             Step::PowerState,
             "refused",
             0,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("question on the screen, then nothing answers",
             "question wake mac",
             "",
             Step::Answer,
             "refused",
             5000,
-            "finish: nothing answers at tv on port 80, so check that the address is right and "
-            "that the receiver's web interface is switched on; the receiver may also be switched "
-            "off or in deep standby");
+            "finish: " + nothingAnswers);
         row("broadcast hardware address not learned",
             "notice learn",
             "",
