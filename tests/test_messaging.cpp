@@ -1746,12 +1746,17 @@ private slots:
         Responder responder;
         QVERIFY(responder.listen());
         ReceiverFinder finder;
+        QStringList trace;
+        // Each datagram goes once the finder has read the one before: the order is the row's.
+        const auto sendBytes = [&](const QByteArray &bytes) {
+            const qsizetype before = trace.size();
+            responder.socket.writeDatagram(bytes, responder.finder, responder.finderPort);
+            QTRY_VERIFY(trace.size() > before);
+        };
         QTimer::singleShot(0, &finder, [&] {
             QVERIFY(responder.heardQuestion());
-            const auto send = [&responder](const QList<Dns::Record> &records) {
-                responder.socket.writeDatagram(Responder::answer(responder.queryId, records),
-                                               responder.finder,
-                                               responder.finderPort);
+            const auto send = [&](const QList<Dns::Record> &records) {
+                sendBytes(Responder::answer(responder.queryId, records));
             };
             const QStringList parts = said.split(',');
             const QString at = said.startsWith("web at ") ? said.mid(7) : "127.0.0.1";
@@ -1773,7 +1778,7 @@ private slots:
                     filler.texts.last() += QByteArray(short_, 'f'); // what the TXT's own bytes took
                     const QByteArray bytes = Responder::answer(responder.queryId, {filler});
                     QCOMPARE(bytes.size(), part.section(' ', 0, 0).toLongLong());
-                    responder.socket.writeDatagram(bytes, responder.finder, responder.finderPort);
+                    sendBytes(bytes);
                 } else if (part == "pointer") {
                     send({web[0]});
                 } else if (part == "goodbye") {
@@ -1792,7 +1797,6 @@ private slots:
                 }
             }
         });
-        QStringList trace;
         QCOMPARE(search(finder, responder, &trace),
                  QString(listed).replace("ADDR", receiver.address()));
         if (!traced.isEmpty())
@@ -1947,16 +1951,20 @@ private slots:
         QUdpSocket elsewhere;
         QVERIFY(elsewhere.bind(QHostAddress("127.0.0.2"), 0));
         ReceiverFinder finder;
+        QStringList trace;
         QTimer::singleShot(0, &finder, [&] {
             QVERIFY(responder.heardQuestion());
             const auto id = quint16(responder.queryId + idOffset);
             QUdpSocket &from = fromElsewhere ? elsewhere : responder.socket;
             const QHostAddress old("127.0.0.3");
-            if (earlier)
+            if (earlier) { // read before the next one goes, as an earlier datagram is
+                const qsizetype before = trace.size();
                 from.writeDatagram(
                     Responder::answer(id, {Responder::hostAddress("box", old, false)}),
                     responder.finder,
                     responder.finderPort);
+                QTRY_VERIFY(trace.size() > before);
+            }
             // '~' stands for a byte that is no UTF-8, which a name as text can't hold.
             from.writeDatagram(Responder::answer(id,
                                                  Responder::webInterface(QString::fromUtf8(name),
@@ -1968,7 +1976,6 @@ private slots:
                                responder.finder,
                                responder.finderPort);
         });
-        QStringList trace;
         QCOMPARE(search(finder, responder, &trace),
                  QString(listed).replace("ADDR", receiver.address()));
         if (fromElsewhere)
