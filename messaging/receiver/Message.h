@@ -74,6 +74,8 @@ struct SendOutcome
     enum class Power { On, Standby, Unknown };
     std::optional<Power> power; // a power query's answer
     QString hardwareAddress;    // what the receiver said its hardware address is, if asked
+    // The message itself was put on the wire: whatever came back, the receiver may show it.
+    bool messageSent = false;
 
     static SendOutcome failed(const SendFailure &failure)
     {

@@ -65,7 +65,9 @@ void ReceiverDialogue::send(Step step)
         },
         [this, step](const HttpOutcome &outcome) { judge(step, outcome); },
         this);
-    m_exchange->setSent([this, request, peer] {
+    m_exchange->setSent([this, request, peer, step] {
+        if (step == Step::FirstGeneration || step == Step::Message)
+            m_messageSent = true;
         trace(QStringLiteral("> %1 (to %2)")
                   .arg(QString::fromUtf8(HttpExchange::requestLine(request)), peer));
     });
@@ -74,6 +76,9 @@ void ReceiverDialogue::send(Step step)
 void ReceiverDialogue::judge(Step step, const HttpOutcome &outcome)
 {
     m_exchange->deleteLater();
+    // A receiver that lacks the first-generation call showed nothing of it.
+    if (step == Step::FirstGeneration && !outcome.failure && outcome.answer.status == 404)
+        m_messageSent = false;
     const QString peer = m_message.address.shown();
     if (!outcome.tls.isEmpty())
         trace(QStringLiteral("* %1 (with %2)").arg(outcome.tls, peer));
@@ -210,7 +215,9 @@ void ReceiverDialogue::finish(const DialogueRules::Next &next)
         return;
     const Done done = std::exchange(m_handlers.done, nullptr);
     const QPointer<ReceiverDialogue> self(this);
-    done(next.outcome);
+    SendOutcome outcome = next.outcome;
+    outcome.messageSent = m_messageSent;
+    done(outcome);
     if (!self)
         return;
     if (next.learn && m_handlers.learned) {

@@ -95,8 +95,9 @@ private:
     QPointer<HttpExchange> m_exchange;
     bool m_waiting = false;  // a question is on the screen: each request has a time-out of its own
     bool m_learning = false; // the message was reported: only its hardware address is asked
-    QTimer m_timer;          // the time-out of the requests under way
-    QDeadlineTimer m_wait;   // a question: until when a person's answer is waited for
-    QTimer m_next;           // when to send the next request
+    bool m_messageSent = false; // the message itself went out: it may be on the screen
+    QTimer m_timer;             // the time-out of the requests under way
+    QDeadlineTimer m_wait;      // a question: until when a person's answer is waited for
+    QTimer m_next;              // when to send the next request
     Step m_nextStep = Step::Answer;
 };

@@ -24,7 +24,7 @@ std::optional<QString> field(const Request &request,
     for (const char *name : headers)
         for (const auto &[header, value] : request.headers)
             if (header.compare(name, Qt::CaseInsensitive) == 0)
-                return QString::fromUtf8(value).trimmed();
+                return PublishFields::HeaderText(value).trimmed();
     for (const char *name : query)
         for (const auto &[key, value] : request.query)
             if (key == QLatin1String(name))

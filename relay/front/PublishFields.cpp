@@ -86,4 +86,73 @@ std::optional<std::chrono::seconds> DisplayTime(QStringView text)
     return seconds ? std::optional(std::chrono::seconds(*seconds)) : std::nullopt;
 }
 
+namespace {
+
+// One encoded word's text (charset, B or Q, the encoded part), or nothing if it is no such word.
+std::optional<QString> encodedWord(const QByteArray &charset, char encoding, const QByteArray &data)
+{
+    QByteArray bytes;
+    if (encoding == 'B' || encoding == 'b') {
+        const auto decoded
+            = QByteArray::fromBase64Encoding(data, QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        bytes = *decoded;
+    } else if (encoding == 'Q' || encoding == 'q') {
+        for (qsizetype i = 0; i < data.size(); ++i) {
+            if (data[i] == '_') {
+                bytes += ' ';
+            } else if (data[i] != '=') {
+                bytes += data[i];
+            } else {
+                bool isHex = false;
+                const int byte = data.mid(i + 1, 2).toInt(&isHex, 16);
+                if (!isHex || i + 2 >= data.size())
+                    return std::nullopt;
+                bytes += char(byte);
+                i += 2;
+            }
+        }
+    } else {
+        return std::nullopt;
+    }
+    const QByteArray set = charset.toLower();
+    if (set == "utf-8" || set == "us-ascii")
+        return QString::fromUtf8(bytes);
+    if (set == "iso-8859-1" || set == "latin1")
+        return QString::fromLatin1(bytes);
+    return std::nullopt;
+}
+
+} // namespace
+
+QString HeaderText(const QByteArray &value)
+{
+    QString text;
+    qsizetype from = 0;
+    bool afterWord = false; // white space between two encoded words is no part of the text
+    while (from < value.size()) {
+        const qsizetype start = value.indexOf("=?", from);
+        const qsizetype first = start < 0 ? -1 : value.indexOf('?', start + 2);
+        const qsizetype second = first < 0 ? -1 : value.indexOf('?', first + 1);
+        const qsizetype end = second < 0 ? -1 : value.indexOf("?=", second + 1);
+        const auto word = end < 0 || second != first + 2
+                              ? std::nullopt
+                              : encodedWord(value.mid(start + 2, first - start - 2),
+                                            value[first + 1],
+                                            value.mid(second + 1, end - second - 1));
+        if (!word) {
+            text += QString::fromUtf8(value.mid(from));
+            break;
+        }
+        const QByteArray between = value.mid(from, start - from);
+        if (!(afterWord && between.trimmed().isEmpty()))
+            text += QString::fromUtf8(between);
+        text += *word;
+        afterWord = true;
+        from = end + 2;
+    }
+    return text;
+}
+
 } // namespace PublishFields

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QStringView>
 
 #include <chrono>
@@ -25,5 +27,10 @@ std::optional<std::chrono::seconds> Lifetime(QStringView text);
 
 // How long the receiver shows a message, in whole seconds from 0 (the relay's Timeout) to a day.
 std::optional<std::chrono::seconds> DisplayTime(QStringView text);
+
+// A header's value as text: UTF-8, with RFC 2047's encoded words (=?UTF-8?B?…?= and
+// =?ISO-8859-1?Q?…?=, as mail and ntfy's clients send non-ASCII headers) decoded. A word that is
+// not well formed, or in another character set, stays as it came.
+QString HeaderText(const QByteArray &value);
 
 } // namespace PublishFields

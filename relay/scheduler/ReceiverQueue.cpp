@@ -1,0 +1,139 @@
+#include "ReceiverQueue.h"
+#include "Inet.h"
+#include "PlainText.h"
+#include "SendResult.h"
+
+#include <algorithm>
+
+using State = RelayStore::State;
+
+ReceiverQueue::ReceiverQueue(const QString &name,
+                             const Message &reaching,
+                             RelayStore &store,
+                             Senders senders,
+                             const RelayRules::Settings &settings,
+                             Clock now,
+                             Log log,
+                             QObject *parent)
+    : QObject(parent)
+    , m_name(name)
+    , m_reaching(reaching)
+    , m_store(store)
+    , m_senders(senders)
+    , m_settings(settings)
+    , m_now(std::move(now))
+    , m_log(std::move(log))
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &ReceiverQueue::decide);
+}
+
+void ReceiverQueue::poke()
+{
+    if (!m_sending)
+        decide();
+}
+
+void ReceiverQueue::decide()
+{
+    m_timer.stop();
+    const QList<RelayStore::Pending> pending = m_store.PendingFor(m_name);
+    QList<RelayRules::Waiting> waiting;
+    for (const RelayStore::Pending &message : pending)
+        waiting += RelayRules::Waiting{message.id,
+                                       RelayRules::Time(message.expires),
+                                       message.priority,
+                                       RelayRules::Seconds(message.display)};
+    const qint64 now = m_now();
+    const RelayRules::Next next
+        = RelayRules::Decide(waiting, m_state, m_settings, RelayRules::Time(now));
+    expire(next.expired, now);
+    switch (next.action) {
+    case RelayRules::Next::Action::Rest:
+        return;
+    case RelayRules::Next::Action::WaitUntil:
+        m_timer.start(std::chrono::milliseconds(std::max<qint64>(0, next.at.count() - now)));
+        return;
+    case RelayRules::Next::Action::Send:
+        const auto message = std::find_if(pending.cbegin(), pending.cend(), [&next](const auto &p) {
+            return p.id == next.message;
+        });
+        return send(*message, next.wake);
+    }
+}
+
+void ReceiverQueue::expire(const QList<qint64> &ids, qint64 now)
+{
+    for (const qint64 id : ids) {
+        if (const auto why = m_store.Set(id, m_name, State::Expired, now))
+            m_log(QStringLiteral("store: %1").arg(*why));
+        m_log(QStringLiteral("expired: message %1 for %2, not shown within its lifetime")
+                  .arg(id)
+                  .arg(m_name));
+    }
+}
+
+void ReceiverQueue::send(const RelayStore::Pending &pending, bool wake)
+{
+    const std::optional<RelayStore::Message> stored = m_store.Find(pending.id);
+    if (!stored)
+        return;
+    Message message = m_reaching;
+    message.caption = stored->title;
+    message.body = stored->text;
+    Notice notice;
+    notice.box = stored->type == QLatin1String("warning") ? BoxType::Warning
+                 : stored->type == QLatin1String("error") ? BoxType::Error
+                                                          : BoxType::Info;
+    notice.timeout
+        = QString::number(stored->display > 0 ? stored->display : m_settings.timeout.count());
+    message.kind = notice;
+    message.standby = wake ? InStandby::Wake : InStandby::Refuse;
+    // Before it goes: if the relay stops now, the next start knows it may have been shown.
+    set(pending.id, State::Sending);
+    m_sending = true;
+    delete m_context;
+    m_context = new QObject(this);
+    Inet *inet = wake ? m_senders.waking : m_senders.plain;
+    inet->Send(message, m_context, [this, pending](const SendOutcome &outcome) {
+        sent(pending, outcome);
+    });
+}
+
+void ReceiverQueue::sent(const RelayStore::Pending &pending, const SendOutcome &outcome)
+{
+    m_sending = false;
+    const RelayRules::Outcome result = SendResult(outcome);
+    const RelayRules::Waiting was{pending.id,
+                                  RelayRules::Time(pending.expires),
+                                  pending.priority,
+                                  RelayRules::Seconds(pending.display)};
+    m_state = RelayRules::After(m_state, result, was, m_settings, RelayRules::Time(m_now()));
+    const QString reason = PlainText::from(outcome.reason);
+    const QString said = QStringLiteral("message %1 on %2").arg(pending.id).arg(m_name);
+    switch (result) {
+    case RelayRules::Outcome::Shown:
+        set(pending.id, State::Shown);
+        m_log(QStringLiteral("shown: ") + said);
+        break;
+    case RelayRules::Outcome::InStandby:
+        set(pending.id, State::HeldStandby, reason);
+        m_log(QStringLiteral("held: %1: %2").arg(said, reason));
+        break;
+    case RelayRules::Outcome::Unreachable:
+        set(pending.id, State::HeldUnreachable, reason);
+        m_log(QStringLiteral("held: %1: %2").arg(said, reason));
+        break;
+    case RelayRules::Outcome::Failed:
+        set(pending.id, State::Failed, reason);
+        m_log(QStringLiteral("failed: %1: %2").arg(said, reason));
+        break;
+    }
+    decide();
+}
+
+void ReceiverQueue::set(qint64 id, State state, const QString &reason)
+{
+    if (const auto why = m_store.Set(id, m_name, state, m_now(), reason))
+        m_log(QStringLiteral("store: %1").arg(*why));
+}

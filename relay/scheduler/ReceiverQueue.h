@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Message.h"
+#include "RelayRules.h"
+#include "RelayStore.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+class Inet;
+
+// One receiver's line of messages: carries out what the rules decide, one message at a time,
+// through the receiver's dialogue, and keeps where each message stands in the store.
+class ReceiverQueue : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<qint64()>; // milliseconds since the epoch
+    using Log = std::function<void(const QString &line)>;
+
+    struct Senders
+    {
+        Inet *plain = nullptr;  // a message for a lit screen
+        Inet *waking = nullptr; // one that wakes the receiver first: a longer time-out
+    };
+
+    ReceiverQueue(const QString &name,
+                  const Message &reaching, // the address and hardware address, nothing said yet
+                  RelayStore &store,
+                  Senders senders,
+                  const RelayRules::Settings &settings,
+                  Clock now,
+                  Log log,
+                  QObject *parent = nullptr);
+
+    // Something came or changed: decide now, unless a message is on its way.
+    void poke();
+    bool isSending() const { return m_sending; }
+
+private:
+    void decide();
+    void expire(const QList<qint64> &ids, qint64 now);
+    void send(const RelayStore::Pending &pending, bool wake);
+    void sent(const RelayStore::Pending &pending, const SendOutcome &outcome);
+    void set(qint64 id, RelayStore::State state, const QString &reason = {});
+
+    QString m_name;
+    Message m_reaching;
+    RelayStore &m_store;
+    Senders m_senders;
+    RelayRules::Settings m_settings;
+    Clock m_now;
+    Log m_log;
+    RelayRules::Receiver m_state;
+    QTimer m_timer;
+    bool m_sending = false;
+    QObject *m_context = nullptr; // the send under way answers to it
+};

@@ -1,0 +1,411 @@
+// quillora-relay at work: real HTTP on its port, its store on disk, receivers played by the
+// simulator, and clients nobody here wrote.
+#include "FakeReceiver.h"
+#include "Relay.h"
+#include "RelaySettings.h"
+#include "RelayStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Answer
+{
+    int status = 0; // 0: the connection ended with no answer
+    QByteArray body;
+    bool closed = false; // the relay closed the connection
+};
+
+// One raw request, answered or closed within the time given. The relay runs on this thread, so
+// the wait runs the event loop.
+Answer ask(quint16 port, const QByteArray &request, int within = 5000)
+{
+    QTcpSocket socket;
+    QByteArray raw;
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { raw += socket.readAll(); });
+    QSignalSpy closed(&socket, &QTcpSocket::disconnected);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(request);
+    Answer answer;
+    answer.closed = closed.wait(within) || !closed.isEmpty();
+    raw += socket.readAll();
+    const qsizetype head = raw.indexOf("\r\n\r\n");
+    answer.status = raw.startsWith("HTTP/1.") ? raw.mid(9, 3).toInt() : 0;
+    answer.body = head < 0 ? QByteArray() : raw.mid(head + 4);
+    return answer;
+}
+
+QByteArray
+request(const QByteArray &line, const QByteArray &headers = {}, const QByteArray &body = {})
+{
+    return line + " HTTP/1.1\r\nHost: relay\r\nConnection: close\r\n" + headers
+           + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QJsonObject object(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+// A relay in a folder of its own, its receivers named in the settings' text (PORT: the first
+// simulator's port, PORT2 the second's).
+struct Rig
+{
+    QTemporaryDir dir;
+    std::unique_ptr<Relay> relay;
+    QStringList log;
+    quint16 port = 0;
+
+    bool start(const QString &ini)
+    {
+        auto read = ReadRelaySettings(ini.toUtf8());
+        if (const QString *why = std::get_if<QString>(&read)) {
+            qWarning("%s", qPrintable(*why));
+            return false;
+        }
+        RelaySettings settings = std::get<RelaySettings>(read);
+        settings.listenPort = 0;
+        auto store = RelayStore::Open(dir.filePath(settings.store));
+        if (!std::holds_alternative<std::unique_ptr<RelayStore>>(store))
+            return false;
+        Relay::Options options;
+        options.sendWithin = 3s;
+        options.log = [this](const QString &line) {
+            log += line;
+        };
+        relay = std::make_unique<Relay>(
+            settings, std::move(std::get<std::unique_ptr<RelayStore>>(store)), options);
+        if (const auto why = relay->start()) {
+            qWarning("%s", qPrintable(*why));
+            return false;
+        }
+        port = relay->port();
+        return true;
+    }
+
+    int count(const QString &start) const
+    {
+        return int(std::count_if(
+            log.cbegin(), log.cend(), [&](const QString &line) { return line.startsWith(start); }));
+    }
+
+    // Where message id stands for receiver, as the status endpoint says.
+    QString state(int id, const QString &receiver = QStringLiteral("living-room")) const
+    {
+        const Answer status = ask(port, request("GET /v1/messages/" + QByteArray::number(id)));
+        for (const QJsonValue one : object(status.body).value("receivers").toArray())
+            if (one["receiver"].toString() == receiver)
+                return one["state"].toString();
+        return {};
+    }
+};
+
+QString settingsFor(quint16 port, const QString &more = {})
+{
+    return QStringLiteral(
+               "[Relay]\nTimeout=1\nStandbyCheck=1\n%2\n[Receivers]\nliving-room=127.0.0.1:%1\n")
+        .arg(port)
+        .arg(more);
+}
+
+} // namespace
+
+class TestRelayService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each way a publisher sends, and each way it can be wrong: the status, the JSON, and
+    // whether anything was stored.
+    void publishAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<bool>("tokens"); // the relay has the token ha=tk_secret
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("has"); // a part of the JSON answered
+        QTest::addColumn<QString>("logged"); // the accepted line's end; empty: nothing stored
+        const QByteArray ring = "Ring";
+        QTest::newRow("ntfy: the body")
+            << request("PUT /living-room", {}, ring) << false << 200
+            << QByteArray("\"message\":\"Ring\"") << "living-room: Ring";
+        QTest::newRow("ntfy: headers")
+            << request("POST /living-room", "tItLe: Door\r\nX-Priority: high\r\n", ring) << false
+            << 200 << QByteArray("\"priority\":4") << "living-room: Door: Ring";
+        QTest::newRow("ntfy: RFC 2047 title")
+            << request("POST /living-room", "Title: =?UTF-8?B?VMO8cg==?=\r\n", ring) << false << 200
+            << QByteArray("\"title\":\"Tür\"") << "living-room: Tür: Ring";
+        QTest::newRow("ntfy: query names")
+            << request("GET /living-room/publish?message=Ring+now&t=Door&p=5") << false << 200
+            << QByteArray("\"priority\":5") << "living-room: Door: Ring now";
+        QTest::newRow("ntfy: JSON to /") << request(
+            "POST /", {}, R"({"topic":"living-room","message":"Ring","title":"Door","priority":2})")
+                                         << false << 200 << QByteArray("\"priority\":2")
+                                         << "living-room: Door: Ring";
+        QTest::newRow("webhook: GET")
+            << request("GET /living-room/trigger") << false << 200
+            << QByteArray("\"message\":\"triggered\"") << "living-room: triggered";
+        QTest::newRow("webhook: JSON")
+            << request("POST /living-room",
+                       "Content-Type: application/json\r\n",
+                       R"({"message":"Ring","title":"Door","type":"warning"})")
+            << false << 200 << QByteArray("\"title\":\"Door\"") << "living-room: Door: Ring";
+        QTest::newRow("webhook: form")
+            << request("POST /living-room",
+                       "Content-Type: application/x-www-form-urlencoded\r\n",
+                       "message=Ring+now&title=Door")
+            << false << 200 << QByteArray("\"message\":\"Ring now\"")
+            << "living-room: Door: Ring now";
+        QTest::newRow("Gotify") << request("POST /message",
+                                           "Content-Type: application/json\r\n",
+                                           R"({"message":"Ring","title":"Door","priority":8})")
+                                << false << 200 << QByteArray("\"appid\":1")
+                                << "living-room: Door: Ring";
+        QTest::newRow("bad topic") << request("PUT /living.room", {}, ring) << false << 400
+                                   << QByteArray("\"code\":40009") << "";
+        QTest::newRow("bad priority") << request("PUT /living-room", "X-Priority: 9\r\n", ring)
+                                      << false << 400 << QByteArray("\"code\":40007") << "";
+        QTest::newRow("bad lifetime")
+            << request("PUT /living-room", "X-Lifetime: forever\r\n", ring) << false << 400
+            << QByteArray("\"code\":40000") << "";
+        QTest::newRow("not UTF-8") << request("PUT /living-room", {}, "R\xFFng") << false << 400
+                                   << QByteArray("\"code\":40011") << "";
+        QTest::newRow("body too large") << request("PUT /living-room", {}, QByteArray(4097, 'x'))
+                                        << false << 413 << QByteArray("\"code\":41301") << "";
+        QTest::newRow("body as large as taken")
+            << request("PUT /living-room", {}, QByteArray(4096, 'x')) << false << 200
+            << QByteArray("\"id\":") << "living-room: " + QString(100, 'x');
+        QTest::newRow("head too large")
+            << request("PUT /living-room", "X-Filler: " + QByteArray(8200, 'f') + "\r\n", ring)
+            << false << 431 << QByteArray("") << "";
+        QTest::newRow("no such receiver") << request("PUT /garage", {}, ring) << false << 404
+                                          << QByteArray("\"code\":40401") << "";
+        QTest::newRow("token: none") << request("PUT /living-room", {}, ring) << true << 401
+                                     << QByteArray("\"code\":40101") << "";
+        QTest::newRow("token: wrong")
+            << request("PUT /living-room", "Authorization: Bearer tk_wrong\r\n", ring) << true
+            << 401 << QByteArray("\"code\":40101") << "";
+        QTest::newRow("token: wrong, Gotify")
+            << request("POST /message?token=tk_wrong", {}, "message=Ring") << true << 401
+            << QByteArray("\"errorCode\":401") << "";
+        QTest::newRow("token: bearer")
+            << request("PUT /living-room", "Authorization: Bearer tk_secret\r\n", ring) << true
+            << 200 << QByteArray("\"id\":") << "living-room: Ring";
+        QTest::newRow("token: basic")
+            << request("PUT /living-room", "Authorization: Basic aGE6dGtfc2VjcmV0\r\n", ring)
+            << true << 200 << QByteArray("\"id\":") << "living-room: Ring";
+        QTest::newRow("token: ?auth=")
+            << request("PUT /living-room?auth=QmVhcmVyIHRrX3NlY3JldA", {}, ring) << true << 200
+            << QByteArray("\"id\":") << "living-room: Ring";
+        QTest::newRow("token: X-Gotify-Key") << request(
+            "POST /message",
+            "X-Gotify-Key: tk_secret\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+            "message=Ring") << true << 200 << QByteArray("\"appid\":1")
+                                             << "living-room: Ring";
+        QTest::newRow("token: ?token=")
+            << request("POST /message?token=tk_secret",
+                       "Content-Type: application/x-www-form-urlencoded\r\n",
+                       "message=Ring")
+            << true << 200 << QByteArray("\"appid\":1") << "living-room: Ring";
+    }
+
+    void publishAnswers()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, tokens);
+        QFETCH(int, status);
+        QFETCH(QByteArray, has);
+        QFETCH(QString, logged);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.setStandby(true); // nothing leaves the line meanwhile
+        Rig rig;
+        QVERIFY(rig.start(settingsFor(receiver.serverPort(), {})
+                          + (tokens ? "[Tokens]\nha=tk_secret\n" : "")));
+        const Answer answer = ask(rig.port, sent);
+        QCOMPARE(answer.status, status);
+        QVERIFY2(answer.body.contains(has), answer.body.constData());
+        if (status != 431)
+            QVERIFY2(QJsonDocument::fromJson(answer.body).isObject(), answer.body.constData());
+        const QStringList accepted = rig.log.filter("accepted: ");
+        QCOMPARE(accepted.size(), logged.isEmpty() ? 0 : 1);
+        if (!logged.isEmpty())
+            QVERIFY2(accepted.first().contains(" for " + logged), qPrintable(accepted.first()));
+        // Nothing refused was kept.
+        const Answer listed
+            = ask(rig.port,
+                  request("GET /v1/messages", tokens ? "Authorization: Bearer tk_secret\r\n" : ""));
+        QCOMPARE(object(listed.body)["messages"].toArray().size(), logged.isEmpty() ? 0 : 1);
+    }
+
+    // ntfy's own paths that its clients call besides publishing.
+    void ntfyPaths_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("has");
+        QTest::newRow("health") << request("GET /v1/health") << 200
+                                << QByteArray("{\"healthy\":true}");
+        QTest::newRow("account: anonymous")
+            << request("GET /v1/account") << 401 << QByteArray("40101");
+        QTest::newRow("account: the token's name")
+            << request("GET /v1/account", "Authorization: Basic aGE6dGtfc2VjcmV0\r\n") << 200
+            << QByteArray("\"username\":\"ha\"");
+        QTest::newRow("token asked for with the token's login")
+            << request("POST /v1/account/token", "Authorization: Basic aGE6dGtfc2VjcmV0\r\n") << 200
+            << QByteArray("\"token\":\"tk_secret\"");
+        QTest::newRow("no such message")
+            << request("GET /v1/messages/7", "Authorization: Bearer tk_secret\r\n") << 404
+            << QByteArray("40401");
+    }
+
+    void ntfyPaths()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, status);
+        QFETCH(QByteArray, has);
+        Rig rig;
+        QVERIFY(rig.start(settingsFor(9, "") + "[Tokens]\nha=tk_secret\n"));
+        const Answer answer = ask(rig.port, sent);
+        QCOMPARE(answer.status, status);
+        QVERIFY2(answer.body.contains(has), answer.body.constData());
+    }
+
+    // The bounds on what one client can make the relay hold.
+    void bounds_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("publishes");
+        QTest::addColumn<QByteArray>("last"); // the last one's code
+        QTest::newRow("the rate: at it") << "Rate=5" << 5 << QByteArray("\"id\":");
+        QTest::newRow("the rate: over it") << "Rate=5" << 6 << QByteArray("42901");
+        QTest::newRow("waiting: at most") << "MaxWaiting=3" << 3 << QByteArray("\"id\":");
+        QTest::newRow("waiting: over it") << "MaxWaiting=3" << 4 << QByteArray("42908");
+    }
+
+    void bounds()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, publishes);
+        QFETCH(QByteArray, last);
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        receiver.setStandby(true);
+        Rig rig;
+        QVERIFY(rig.start(settingsFor(receiver.serverPort(), setting)));
+        Answer answer;
+        for (int i = 0; i < publishes; ++i)
+            answer = ask(rig.port, request("PUT /living-room", {}, "m" + QByteArray::number(i)));
+        QVERIFY2(answer.body.contains(last), answer.body.constData());
+        QCOMPARE(rig.count("accepted: "), last.contains("id") ? publishes : publishes - 1);
+    }
+
+    // At most so many connections at once: one more waits until one of them ends; and a
+    // client that does not finish its request in time is closed.
+    void connectionsAreBounded()
+    {
+        Rig rig;
+        QVERIFY(rig.start(settingsFor(9)));
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        for (int i = 0; i < HttpFront::MaxConnections; ++i) {
+            open.push_back(std::make_unique<QTcpSocket>());
+            open.back()->connectToHost(QHostAddress::LocalHost, rig.port);
+            QVERIFY(open.back()->waitForConnected(5000));
+            open.back()->write("PUT /living-room HTTP/1.1\r\n"); // and nothing more
+        }
+        QElapsedTimer clock;
+        clock.start();
+        qint64 firstClosed = -1;
+        connect(open.front().get(), &QTcpSocket::disconnected, this, [&] {
+            firstClosed = clock.elapsed();
+        });
+        const qint64 timeout = HttpFront::RequestWithin.count() * 1000;
+        const Answer past = ask(rig.port, request("GET /v1/health"), int(timeout) + 10000);
+        const qint64 answered = clock.elapsed();
+        QCOMPARE(past.status, 200);
+        QVERIFY2(firstClosed >= timeout - 2000, qPrintable(QString::number(firstClosed)));
+        QVERIFY2(answered >= firstClosed, qPrintable(QString::number(answered)));
+    }
+
+    // What each receiver is shown, and when: only on a lit screen, to every receiver of "all",
+    // never past its lifetime, and a message repeated while it waits only once.
+    void shownOnALitScreen_data()
+    {
+        QTest::addColumn<QStringList>("publishes"); // "topic|text[|header: value]"
+        QTest::addColumn<QString>("shown");         // texts each receiver showed, in order
+        QTest::addColumn<QString>("states");        // message 1's states, by receiver
+        QTest::newRow("standby, then on") << QStringList{"living-room|Door"} << "Door|"
+                                          << "living-room shown";
+        QTest::newRow("all: both receivers") << QStringList{"all|Smoke"} << "Smoke|Smoke"
+                                             << "kitchen shown, living-room shown";
+        QTest::newRow("in order") << QStringList{"living-room|one", "living-room|two", "all|three"}
+                                  << "one two three|three"
+                                  << "living-room shown";
+        QTest::newRow("its lifetime ended in standby")
+            << QStringList{"living-room|Old|X-Lifetime: 1s", "living-room|New"} << "New|"
+            << "living-room expired";
+        QTest::newRow("rung three times: one message")
+            << QStringList{"living-room|Door", "living-room|Door", "living-room|Door"} << "Door|"
+            << "living-room replaced";
+    }
+
+    void shownOnALitScreen()
+    {
+        QFETCH(QStringList, publishes);
+        QFETCH(QString, shown);
+        QFETCH(QString, states);
+        FakeReceiver living{ReceiverSim::Firmware::OpenWebif};
+        FakeReceiver kitchen{ReceiverSim::Firmware::OpenWebif};
+        living.setStandby(true);
+        QStringList seen[2];
+        connect(&living,
+                &ReceiverSim::boxShown,
+                this,
+                [&](const QString &, const QString &, const QString &text) {
+                    QVERIFY2(!living.inStandby(), "shown on a dark screen");
+                    seen[0] += text;
+                });
+        connect(&kitchen,
+                &ReceiverSim::boxShown,
+                this,
+                [&](const QString &, const QString &, const QString &text) { seen[1] += text; });
+        Rig rig;
+        QVERIFY(rig.start(settingsFor(living.serverPort())
+                          + QStringLiteral("kitchen=127.0.0.1:%1\n").arg(kitchen.serverPort())));
+        for (const QString &publish : publishes) {
+            const QStringList part = publish.split('|');
+            const Answer answer = ask(rig.port,
+                                      request("PUT /" + part[0].toUtf8(),
+                                              part.size() > 2 ? part[2].toUtf8() + "\r\n" : "",
+                                              part[1].toUtf8()));
+            QCOMPARE(answer.status, 200);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.count("held: ") > 0, 5000);
+        if (publishes.first().contains("Lifetime"))
+            QTRY_COMPARE_WITH_TIMEOUT(rig.state(1), QString("expired"), 5000);
+        living.setStandby(false);
+        const QStringList expected = shown.split('|');
+        QTRY_COMPARE_WITH_TIMEOUT(seen[0].join(' '), expected[0], 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(seen[1].join(' '), expected[1], 15000);
+        QStringList got;
+        for (const QString &receiver : {QStringLiteral("kitchen"), QStringLiteral("living-room")})
+            if (const QString state = rig.state(1, receiver); !state.isEmpty())
+                got += receiver + ' ' + state;
+        QCOMPARE(got.join(", "), states);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRelayService)
+#include "test_relay_service.moc"
