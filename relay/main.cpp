@@ -16,7 +16,20 @@
 
 namespace {
 
-enum ExitStatus { Success = 0, Failure = 1, BadSettings = 2 };
+enum ExitStatus { Success = 0, BadSettings = 2 };
+
+const char *const HelpEnd = R"(
+Exit status:
+  0  stopped when asked (SIGTERM or SIGINT, Ctrl+C), or --check found the settings good
+  2  the settings are wrong, or what they name can't be had (the message names the line)
+
+Examples:
+  quillora-relay --config /etc/quillora/relay.ini --check
+      Says what the settings hold, without a token or a login.
+
+  curl -d "The washing machine is done" http://127.0.0.1:8093/living-room
+      Has the receiver named living-room show that text, once its screen is on.
+)";
 
 void say(const QString &line)
 {
@@ -75,13 +88,19 @@ int main(int argc, char *argv[])
     arguments.setApplicationDescription(QStringLiteral(
         "Takes the house's notifications (ntfy, Gotify, webhooks) and shows each on the TV, in "
         "order, once, while the screen is on and the message is still worth showing."));
-    arguments.addHelpOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    arguments.addOption(help);
     arguments.addVersionOption();
     arguments.addOption(
         {QStringLiteral("config"), QStringLiteral("The settings file."), QStringLiteral("FILE")});
     arguments.addOption({QStringLiteral("check"),
                          QStringLiteral("Read the settings, say what they hold, and end.")});
     arguments.process(application);
+    if (arguments.isSet(help)) {
+        QTextStream(stdout) << arguments.helpText() << HelpEnd;
+        return Success;
+    }
 
     const QString file = settingsFile(arguments);
     QFile opened(file);

@@ -3,7 +3,7 @@
 # further packages named as arguments.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev fonts-dejavu-core openssl "$@")
+packages=(cmake g++ make pkg-config qt6-base-dev libsqlite3-dev libmicrohttpd-dev fonts-dejavu-core openssl "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream man-db
+scripts/deps.sh dpkg-dev fakeroot file lintian help2man desktop-file-utils appstream man-db systemd curl
 out=build/package
 
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLORA_WERROR=ON \
@@ -35,11 +35,12 @@ fi
 # The installed copy documents itself: each program has its page, with the sections a reader
 # looks for, each page renders without a warning, and the guide lies beside the copyright.
 for file in usr/bin/quillora usr/bin/quillora-send usr/bin/quillora-receiver-sim \
+    usr/bin/quillora-relay lib/systemd/system/quillora-relay.service etc/quillora/relay.ini \
     usr/share/doc/quillora/README.md usr/share/doc/quillora/copyright \
     usr/share/doc/quillora/changelog.gz; do
     [ -f "$contents/$file" ] || { echo "the package lacks /$file" >&2; exit 1; }
 done
-for program in quillora quillora-send quillora-receiver-sim; do
+for program in quillora quillora-send quillora-receiver-sim quillora-relay; do
     page=$contents/usr/share/man/man1/$program.1.gz
     [ -f "$page" ] || { echo "the package lacks the manual page of $program" >&2; exit 1; }
     for section in NAME SYNOPSIS DESCRIPTION 'EXIT STATUS' EXAMPLES 'SEE ALSO'; do
@@ -55,4 +56,12 @@ for program in quillora quillora-send; do
             || { echo "the manual page of $program lacks $section" >&2; exit 1; }
     done
 done
+[ "$(stat -c %a "$contents/etc/quillora/relay.ini")" = 600 ] \
+    || { echo "/etc/quillora/relay.ini is not root's alone" >&2; exit 1; }
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/quillora/relay.ini \
+    || { echo "/etc/quillora/relay.ini is no conffile" >&2; exit 1; }
+if [ "${QUILLORA_SERVICE_CHECK:-}" = 1 ]; then
+    echo "== The relay's service, installed (QUILLORA_SERVICE_CHECK=1)"
+    scripts/package/service-check.sh "$deb"
+fi
 echo "Package: $PWD/$deb"

@@ -4,8 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# avahi-daemon and ip: quillora-send --find beside an independent responder, on a network of its own
-scripts/deps.sh avahi-daemon iproute2
+# avahi-daemon and ip: quillora-send --find beside an independent responder, on a network of its own;
+# curl and apprise: clients of the relay that nobody here wrote
+scripts/deps.sh avahi-daemon iproute2 curl apprise
 jobs=$(nproc)
 
 echo "== Build and test"

@@ -5,9 +5,7 @@
 # the cache (default ~/.cache/quillora).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-sudo=()
-[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+. scripts/windows/debian-sources.sh
 
 cache=${QUILLORA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quillora}
 toolchain=scripts/windows/mingw-w64.cmake
@@ -28,19 +26,7 @@ fi
 # A build folder that was configured is built on: Ninja redoes only the steps that did not
 # finish. Anything less (a download or a configure that was stopped) starts afresh.
 if [ ! -f "$qt/build/.configured" ]; then
-    # apt-get source needs Debian's source lines; a fresh machine often has only the binary ones.
-    if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-        list=/etc/apt/sources.list.d/debian-sources.sources
-        echo "Enabling Debian's source packages in $list (needed for Qt's source) ..." >&2
-        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-            sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-                | "${sudo[@]}" tee "$list" >/dev/null
-        else
-            grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
-                | "${sudo[@]}" tee /etc/apt/sources.list.d/debian-sources.list >/dev/null
-        fi
-        "${sudo[@]}" apt-get update -q >&2
-    fi
+    enable_debian_sources qt6-base
 
     echo "Building Qt $version for Windows in $qt (once; about 35 minutes on two cores) ..." >&2
     rm -rf "$qt"

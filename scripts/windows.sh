@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev zip wixl msitools socat iproute2 \
     locales
 qt=$(scripts/windows-qt.sh)
+libraries=$(scripts/windows-libraries.sh)
 out=build/windows
 version=$(sed -n 's/^project(Quillora VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt).0
 
@@ -22,13 +23,13 @@ icon=$PWD/$out/host/window/quillora.ico
 
 echo "== Cross-build for Windows"
 "$qt/bin/qt-cmake" -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DQUILLORA_WERROR=ON -DQUILLORA_ICO="$icon" >/dev/null
+    -DQUILLORA_WERROR=ON -DQUILLORA_ICO="$icon" -DQUILLORA_WINDOWS_LIBRARIES="$libraries" >/dev/null
 cmake --build "$out/build" --parallel "$(nproc)"
 
 echo "== One file per program"
 rm -rf "$out/dist" "$out"/*.zip "$out"/*.msi
 mkdir -p "$out/dist"
-for program in quillora quillora-send quillora-receiver-sim; do
+for program in quillora quillora-send quillora-relay quillora-receiver-sim; do
     x86_64-w64-mingw32-strip -o "$out/dist/$program.exe" "$out/build/$program.exe"
     # Only DLLs that every Windows has: no Qt, and nothing of the compiler's runtime.
     imports=$(x86_64-w64-mingw32-objdump -p "$out/dist/$program.exe" | sed -n 's/^\s*DLL Name: //p')
@@ -41,7 +42,7 @@ done
 # Notepad before Windows 10 shows a text with bare line feeds as one line.
 sed 's/$/\r/' scripts/windows/README.txt >"$out/dist/README.txt"
 (cd "$out/dist" && zip -q -X ../quillora-windows-x64.zip quillora.exe quillora-send.exe \
-    quillora-receiver-sim.exe README.txt)
+    quillora-relay.exe quillora-receiver-sim.exe README.txt)
 
 echo "== Installer"
 # wixl takes the files' names relative to the folder it runs in.
@@ -90,7 +91,7 @@ run_test() { # test result-name [environment...]
     read -r p f s < <(sed -E 's/Totals: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped.*/\1 \2 \3/' <<<"$totals")
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
-for test in test_messaging test_settings test_sender test_window test_relay; do
+for test in test_messaging test_settings test_sender test_window test_relay test_relay_service; do
     run_test "$test" "$test"
 done
 run_test test_settings test_settings-utf8 LC_ALL=hi_IN.UTF-8

@@ -238,8 +238,9 @@ std::optional<QString> RelayStore::Recover(qint64 now)
     Statement again(m_db,
                     "UPDATE deliveries SET state = 0, changed = ?, resent = 1 WHERE state = 3 AND "
                     "resent = 0");
-    Statement twice(m_db,
-                    "UPDATE deliveries SET state = 6, changed = ?, reason = ? WHERE state = 3");
+    Statement twice(
+        m_db,
+        "UPDATE deliveries SET state = 6, changed = ?, reason = ? WHERE state = 3 AND resent = 1");
     twice.bind(1, now).bind(2,
                             QStringLiteral("the relay stopped twice while sending it; it may "
                                            "have been shown, so it is not sent again"));

@@ -76,6 +76,7 @@ echo "-- install $version"
 check "msiexec /i installs without a question" msiexec /i "$msi" /qn
 check "quillora.exe is in %LOCALAPPDATA%\\Programs\\Quillora" has "$folder/quillora.exe"
 check "quillora-send.exe is there too" has "$folder/quillora-send.exe"
+check "quillora-relay.exe is there too" has "$folder/quillora-relay.exe"
 check "the simulator is not" lacks "$folder/quillora-receiver-sim.exe"
 check "the Start menu has the shortcut \"Quillora\"" has "$shortcut"
 check "\"Apps & features\" has one entry, version $version, by its publisher" \
@@ -97,6 +98,7 @@ echo "-- remove"
 check "msiexec /x removes it without a question" msiexec /x "$newer_msi" /qn
 check "quillora.exe is gone" lacks "$folder/quillora.exe"
 check "quillora-send.exe is gone" lacks "$folder/quillora-send.exe"
+check "quillora-relay.exe is gone" lacks "$folder/quillora-relay.exe"
 check "the shortcut is gone" lacks "$shortcut"
 check "\"Apps & features\" has no entry" equals "$(entries)" ""
 check "the installer's registry keys are gone" user_key_gone
