@@ -8,8 +8,10 @@
 
 namespace {
 
-// Messages kept once nothing is left to do with them: enough for the status endpoint.
+// Messages kept once nothing is left to do with them: enough for the status endpoint; more are
+// forgotten once in so many commits.
 constexpr int KeptWhenDone = 1000;
+constexpr int ForgetEvery = 64;
 
 // What the store is made of. A delivery's line is its place in the receiver's line: the id of
 // the message that first took it.
@@ -23,6 +25,7 @@ CREATE TABLE IF NOT EXISTS deliveries(
     state INTEGER NOT NULL, changed INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '',
     resent INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(message, receiver));
 CREATE INDEX IF NOT EXISTS pending ON deliveries(receiver, line) WHERE state <= 3;
+CREATE INDEX IF NOT EXISTS same ON messages(topic, title, text);
 )";
 
 // One statement, bound and stepped; finalized however the function using it returns.
@@ -162,15 +165,7 @@ std::optional<QString> RelayStore::Add(QList<Publish> &publishes, int maxWaiting
                 undone.id.reset();
             return why;
         }
-    // What is done with is forgotten, but for the newest.
-    Statement forget(m_db,
-                     "DELETE FROM messages WHERE id <= (SELECT id FROM messages ORDER BY id DESC "
-                     "LIMIT 1 OFFSET ?) AND NOT EXISTS (SELECT 1 FROM deliveries WHERE message = "
-                     "messages.id AND state <= 3)");
-    forget.bind(1, KeptWhenDone);
-    if (!forget.done()
-        || Execute("DELETE FROM deliveries WHERE message NOT IN (SELECT id FROM messages)")
-        || Execute("COMMIT")) {
+    if ((m_commits++ % ForgetEvery == 0 && !Forget()) || Execute("COMMIT")) {
         const QString why = Error();
         Execute("ROLLBACK");
         for (Publish &undone : publishes)
@@ -180,6 +175,23 @@ std::optional<QString> RelayStore::Add(QList<Publish> &publishes, int maxWaiting
     return std::nullopt;
 }
 
+// What is done with is forgotten, but for the newest: once in so many commits, as it reads
+// every delivery older than those.
+bool RelayStore::Forget()
+{
+    Statement oldest(m_db, "SELECT id FROM messages ORDER BY id DESC LIMIT 1 OFFSET ?");
+    if (!oldest.bind(1, KeptWhenDone).row())
+        return true;
+    const qint64 below = oldest.integer(0);
+    Statement messages(m_db,
+                       "DELETE FROM messages WHERE id <= ? AND NOT EXISTS (SELECT 1 FROM "
+                       "deliveries WHERE message = messages.id AND state <= 3)");
+    Statement deliveries(m_db,
+                         "DELETE FROM deliveries WHERE message <= ? AND message NOT IN (SELECT "
+                         "id FROM messages WHERE id <= ?)");
+    return messages.bind(1, below).done() && deliveries.bind(1, below).bind(2, below).done();
+}
+
 std::optional<QString> RelayStore::AddOne(Publish &publish, int maxWaiting)
 {
     Message &message = publish.message;
@@ -187,8 +199,8 @@ std::optional<QString> RelayStore::AddOne(Publish &publish, int maxWaiting)
     QList<std::pair<qint64, qint64>> replaced; // message, line
     for (const QString &receiver : std::as_const(publish.receivers)) {
         Statement same(m_db,
-                       "SELECT d.message, d.line FROM deliveries d JOIN messages m ON m.id = "
-                       "d.message WHERE d.receiver = ? AND d.state IN (0, 1, 2) AND m.topic = ? "
+                       "SELECT d.message, d.line FROM messages m JOIN deliveries d ON d.message "
+                       "= m.id WHERE d.receiver = ? AND d.state IN (0, 1, 2) AND m.topic = ? "
                        "AND m.title = ? AND m.text = ? ORDER BY d.line LIMIT 1");
         same.bind(1, receiver).bind(2, message.topic).bind(3, message.title).bind(4, message.text);
         if (same.row()) {

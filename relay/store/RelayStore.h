@@ -107,8 +107,10 @@ private:
     explicit RelayStore(sqlite3 *db);
     std::optional<QString> Execute(const char *sql);
     std::optional<QString> AddOne(Publish &publish, int maxWaiting);
+    bool Forget();
     QList<Delivery> DeliveriesOf(qint64 id) const;
     QString Error() const;
 
     sqlite3 *m_db = nullptr;
+    qint64 m_commits = 0;
 };
