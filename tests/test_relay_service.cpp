@@ -4,6 +4,7 @@
 #include "Relay.h"
 #include "RelaySettings.h"
 #include "RelayStore.h"
+#include "SendResult.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -107,6 +108,18 @@ struct Rig
             log.cbegin(), log.cend(), [&](const QString &line) { return line.startsWith(start); }));
     }
 
+    // Whether every message is done with: shown, expired, failed or replaced everywhere.
+    bool settled() const
+    {
+        const Answer listed = ask(port, request("GET /v1/messages"));
+        for (const QJsonValue message : object(listed.body).value("messages").toArray())
+            for (const QJsonValue one : message["receivers"].toArray())
+                if (QStringList{"waiting", "held-standby", "held-unreachable", "sending"}.contains(
+                        one["state"].toString()))
+                    return false;
+        return true;
+    }
+
     // Where message id stands for receiver, as the status endpoint says.
     QString state(int id, const QString &receiver = QStringLiteral("living-room")) const
     {
@@ -133,6 +146,52 @@ class TestRelayService : public QObject
     Q_OBJECT
 
 private slots:
+    // How a send's end counts for the line: tried again only where the message never went out.
+    void sendResult_data()
+    {
+        using Kind = SendFailure::Kind;
+        QTest::addColumn<int>("kind"); // -1: taken
+        QTest::addColumn<bool>("messageSent");
+        QTest::addColumn<int>("result");
+        const auto row = [](const char *name, int kind, bool sent, RelayRules::Outcome result) {
+            QTest::newRow(name) << kind << sent << int(result);
+        };
+        row("taken", -1, true, RelayRules::Outcome::Shown);
+        row("in standby", int(Kind::InStandby), false, RelayRules::Outcome::InStandby);
+        row("refused connection",
+            int(Kind::RefusedConnection),
+            false,
+            RelayRules::Outcome::Unreachable);
+        row("timed out before it went",
+            int(Kind::TimedOut),
+            false,
+            RelayRules::Outcome::Unreachable);
+        row("timed out after it went", int(Kind::TimedOut), true, RelayRules::Outcome::Failed);
+        row("no answer after it went", int(Kind::NoAnswer), true, RelayRules::Outcome::Failed);
+        row("did not wake", int(Kind::NotAwake), false, RelayRules::Outcome::Unreachable);
+        row("login refused", int(Kind::LoginRefused), false, RelayRules::Outcome::Failed);
+        row("certificate changed",
+            int(Kind::CertificateChanged),
+            false,
+            RelayRules::Outcome::Failed);
+        row("refused by the receiver",
+            int(Kind::RefusedByReceiver),
+            true,
+            RelayRules::Outcome::Failed);
+    }
+
+    void sendResult()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, messageSent);
+        QFETCH(int, result);
+        SendOutcome outcome = kind < 0
+                                  ? SendOutcome()
+                                  : SendOutcome::failed(SendFailure::of(SendFailure::Kind(kind)));
+        outcome.messageSent = messageSent;
+        QCOMPARE(int(SendResult(outcome)), result);
+    }
+
     // What the store keeps of a receiver's line, step by step: "add TEXT" (for r), "sending ID",
     // "shown ID", "recover" (as at a start), "reopen".
     void storeKeepsTheLine_data()
@@ -366,8 +425,8 @@ private slots:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<int>("publishes");
         QTest::addColumn<QByteArray>("last"); // the last one's code
-        QTest::newRow("the rate: at it") << "Rate=5" << 5 << QByteArray("\"id\":");
-        QTest::newRow("the rate: over it") << "Rate=5" << 6 << QByteArray("42901");
+        QTest::newRow("the rate: 60 a minute") << "" << 60 << QByteArray("\"id\":");
+        QTest::newRow("the rate: 61 in a minute") << "" << 61 << QByteArray("42901");
         QTest::newRow("waiting: at most") << "MaxWaiting=3" << 3 << QByteArray("\"id\":");
         QTest::newRow("waiting: over it") << "MaxWaiting=3" << 4 << QByteArray("42908");
     }
@@ -432,6 +491,9 @@ private slots:
         QTest::newRow("its lifetime ended in standby")
             << QStringList{"living-room|Old|X-Lifetime: 1s", "living-room|New"} << "New|"
             << "living-room expired";
+        QTest::newRow("urgent: wakes it, the earlier one first")
+            << QStringList{"living-room|Old", "living-room|Fire|Priority: urgent"} << "Old Fire|"
+            << "living-room shown";
         QTest::newRow("rung three times: one message")
             << QStringList{"living-room|Door", "living-room|Door", "living-room|Door"} << "Door|"
             << "living-room replaced";
@@ -471,15 +533,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.count("held: ") > 0, 5000);
         if (publishes.first().contains("Lifetime"))
             QTRY_COMPARE_WITH_TIMEOUT(rig.state(1), QString("expired"), 5000);
-        living.setStandby(false);
+        const bool urgent = publishes.join(' ').contains("urgent");
+        if (!urgent)
+            living.setStandby(false);
         const QStringList expected = shown.split('|');
-        QTRY_COMPARE_WITH_TIMEOUT(seen[0].join(' '), expected[0], 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(seen[1].join(' '), expected[1], 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 15000);
+        QCOMPARE(seen[0].join(' '), expected[0]);
+        QCOMPARE(seen[1].join(' '), expected[1]);
         QStringList got;
         for (const QString &receiver : {QStringLiteral("kitchen"), QStringLiteral("living-room")})
             if (const QString state = rig.state(1, receiver); !state.isEmpty())
                 got += receiver + ' ' + state;
         QCOMPARE(got.join(", "), states);
+        QCOMPARE(living.powerRequests().contains("4"), urgent); // woken by the relay
     }
 
     // Clients nobody here wrote, each as its documentation says to reach ntfy, Gotify or a JSON

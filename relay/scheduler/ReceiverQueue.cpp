@@ -117,11 +117,10 @@ void ReceiverQueue::sent(const RelayStore::Pending &pending, const SendOutcome &
         m_log(QStringLiteral("shown: ") + said);
         break;
     case RelayRules::Outcome::InStandby:
-        set(pending.id, State::HeldStandby, reason);
-        m_log(QStringLiteral("held: %1: %2").arg(said, reason));
-        break;
     case RelayRules::Outcome::Unreachable:
-        set(pending.id, State::HeldUnreachable, reason);
+        hold(pending.id,
+             result == RelayRules::Outcome::InStandby ? State::HeldStandby : State::HeldUnreachable,
+             reason);
         m_log(QStringLiteral("held: %1: %2").arg(said, reason));
         break;
     case RelayRules::Outcome::Failed:
@@ -130,6 +129,14 @@ void ReceiverQueue::sent(const RelayStore::Pending &pending, const SendOutcome &
         break;
     }
     decide();
+}
+
+// Back in the line; one like it that came while it was on its way takes its place.
+void ReceiverQueue::hold(qint64 id, State state, const QString &reason)
+{
+    set(id, state, reason);
+    if (const auto why = m_store.MergeIdentical(id, m_name, m_now()))
+        m_log(QStringLiteral("store: %1").arg(*why));
 }
 
 void ReceiverQueue::set(qint64 id, State state, const QString &reason)

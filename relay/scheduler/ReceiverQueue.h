@@ -46,6 +46,7 @@ private:
     void expire(const QList<qint64> &ids, qint64 now);
     void send(const RelayStore::Pending &pending, bool wake);
     void sent(const RelayStore::Pending &pending, const SendOutcome &outcome);
+    void hold(qint64 id, RelayStore::State state, const QString &reason);
     void set(qint64 id, RelayStore::State state, const QString &reason = {});
 
     QString m_name;

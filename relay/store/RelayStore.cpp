@@ -6,6 +6,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 // Messages kept once nothing is left to do with them: enough for the status endpoint; more are
@@ -327,6 +329,40 @@ RelayStore::Set(qint64 id, const QString &receiver, State state, qint64 now, con
     update.bind(1, qint64(state)).bind(2, now).bind(3, reason).bind(4, id).bind(5, receiver);
     if (!update.done())
         return Error();
+    return std::nullopt;
+}
+
+std::optional<QString> RelayStore::MergeIdentical(qint64 id, const QString &receiver, qint64 now)
+{
+    Statement rows(m_db,
+                   "SELECT d.message, d.line FROM deliveries d JOIN messages m ON m.id = "
+                   "d.message JOIN messages o ON o.id = ? WHERE d.receiver = ? AND d.state IN "
+                   "(0, 1, 2) AND m.topic = o.topic AND m.title = o.title AND m.text = o.text "
+                   "ORDER BY d.message");
+    rows.bind(1, id).bind(2, receiver);
+    QList<std::pair<qint64, qint64>> same; // message, line
+    while (rows.row())
+        same += {rows.integer(0), rows.integer(1)};
+    if (same.size() < 2)
+        return std::nullopt;
+    const qint64 newest = same.last().first;
+    const auto first = std::min_element(
+        same.cbegin(), same.cend(), [](auto a, auto b) { return a.second < b.second; });
+    if (const auto why = Execute("BEGIN IMMEDIATE"))
+        return why;
+    Statement place(m_db, "UPDATE deliveries SET line = ? WHERE message = ? AND receiver = ?");
+    bool done = place.bind(1, first->second).bind(2, newest).bind(3, receiver).done();
+    for (qsizetype i = 0; done && i + 1 < same.size(); ++i)
+        done = !Set(same[i].first,
+                    receiver,
+                    State::Replaced,
+                    now,
+                    QStringLiteral("replaced by message %1").arg(newest));
+    if (!done || Execute("COMMIT")) {
+        const QString why = Error();
+        Execute("ROLLBACK");
+        return why;
+    }
     return std::nullopt;
 }
 

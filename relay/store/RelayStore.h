@@ -100,6 +100,11 @@ public:
     std::optional<QString>
     Set(qint64 id, const QString &receiver, State state, qint64 now, const QString &reason = {});
 
+    // Identical messages (topic, title, text) that wait for the receiver become one: the newest,
+    // in the place of the first. For when a message comes back from a send that showed nothing,
+    // and one like it came meanwhile.
+    std::optional<QString> MergeIdentical(qint64 id, const QString &receiver, qint64 now);
+
     static QString Name(State state); // as the status endpoint says it
     static bool IsPending(State state);
 
