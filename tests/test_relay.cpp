@@ -264,6 +264,15 @@ private slots:
         row("display", "86401", "refused");
         row("display", "10s", "refused");
         row("display", "", "refused");
+        row("header", "Front door", "Front door");
+        row("header", "=?UTF-8?B?VMO8ciBvZmZlbg==?=", "Tür offen");
+        row("header", "=?iso-8859-1?q?T=FCr_offen?=", "Tür offen");
+        row("header", "=?UTF-8?Q?T=C3=BCr?= =?UTF-8?Q?_offen?=", "Tür offen");
+        row("header", "Door: =?UTF-8?B?VMO8cg==?= now", "Door: Tür now");
+        row("header", "=?UTF-8?B?not base64!?=", "=?UTF-8?B?not base64!?=");
+        row("header", "=?KOI8-R?B?9MXT1A==?=", "=?KOI8-R?B?9MXT1A==?=");
+        row("header", "=?UTF-8?Q?T=C?=", "=?UTF-8?Q?T=C?=");
+        row("header", "=?UTF-8?B?", "=?UTF-8?B?");
     }
 
     void publishFields()
@@ -288,6 +297,8 @@ private slots:
             got = shown(PublishFields::GotifyPriority(text.toLongLong()));
         else if (field == "lifetime")
             got = shown(PublishFields::Lifetime(text));
+        else if (field == "header")
+            got = PublishFields::HeaderText(text.toUtf8());
         else
             got = shown(PublishFields::DisplayTime(text));
         QCOMPARE(got, read);

@@ -129,6 +129,7 @@ ReceiverFinder::ReceiverFinder(QObject *parent)
     : QObject(parent)
     , m_socket(new QUdpSocket(this))
 {
+    m_listening = Listening;
     connect(m_socket, &QUdpSocket::readyRead, this, &ReceiverFinder::receive);
     m_again.setSingleShot(true);
     connect(&m_again, &QTimer::timeout, this, [this] {
@@ -159,7 +160,7 @@ void ReceiverFinder::setTarget(const QHostAddress &address, quint16 port)
 void ReceiverFinder::start()
 {
     m_end.start(m_within);
-    m_quiet.start(Listening);
+    m_quiet.start(m_listening);
     m_queryId = static_cast<quint16>(QRandomGenerator::global()->bounded(1, 65536));
     // A port of its own: the responders on this machine keep 5353, and answer here directly.
     if (!m_socket->bind(QHostAddress::AnyIPv4, 0)) {

@@ -72,6 +72,9 @@ public:
     // How long the whole search lasts (Within unless told): a test on a busy machine gives
     // itself more.
     void setWithin(std::chrono::milliseconds within) { m_within = within; }
+    // How long it listens before it may end early, once nothing is being confirmed (1.5 s
+    // unless told): a test that answers in several datagrams gives itself more.
+    void setListening(std::chrono::milliseconds listening) { m_listening = listening; }
 
     // Told each question asked and each announcement and confirmation heard.
     void setTrace(Trace trace) { m_trace = std::move(trace); }
@@ -159,6 +162,7 @@ private:
     Trace m_trace;
     quint64 m_datagrams = 0; // heard so far
     std::chrono::milliseconds m_within = Within;
+    std::chrono::milliseconds m_listening;
     // Everything heard is kept by sender: its address, then the name in lower case.
     QHash<QString, int> m_recordCount;             // records kept, by sender
     QSet<QByteArray> m_heard;                      // every record kept, once
