@@ -24,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 struct Exchange
 {
     Publication::Request request;
-    Clock::time_point deadline;
     qsizetype head = 0;
     std::optional<HttpFront::Reply> reply; // set on the relay's thread before it resumes
     bool handedOver = false;
@@ -86,7 +85,6 @@ struct FrontCalls
         if (!exchange) { // the head is read
             exchange = new Exchange;
             *context = exchange;
-            exchange->deadline = Clock::now() + HttpFront::RequestWithin;
             exchange->request.method = method;
             exchange->request.path = QString::fromUtf8(url);
             exchange->head
@@ -103,12 +101,8 @@ struct FrontCalls
         }
         if (exchange->reply)
             return queue(connection, *exchange->reply);
-        const auto left = exchange->deadline - Clock::now();
-        if (left <= Clock::duration::zero() || exchange->handedOver)
-            return MHD_NO; // too slow: closed
-        MHD_set_connection_option(connection,
-                                  MHD_CONNECTION_OPTION_TIMEOUT,
-                                  unsigned(std::chrono::ceil<std::chrono::seconds>(left).count()));
+        if (exchange->handedOver)
+            return MHD_NO;
         if (*uploadSize > 0) { // a body over the limit is read to its end, and not kept
             exchange->tooLarge
                 = exchange->tooLarge
@@ -130,8 +124,9 @@ struct FrontCalls
         exchange->handedOver = true;
         MHD_suspend_connection(connection);
         {
-            const std::lock_guard lock(front->m_suspendedLock);
+            const std::lock_guard lock(front->m_lock);
             front->m_suspended.insert(connection, exchange);
+            front->m_deadlines[connection].second = Clock::time_point::max(); // the relay's turn
         }
         HttpFront::Incoming incoming{exchange->request, clientOf(connection), {}};
         QMetaObject::invokeMethod(
@@ -149,16 +144,59 @@ struct FrontCalls
             Qt::QueuedConnection);
     }
 
-    static void completed(void *, MHD_Connection *, void **context, MHD_RequestTerminationCode)
+    // A request ended: the next one on the same connection has as long as the first.
+    static void
+    completed(void *cls, MHD_Connection *connection, void **context, MHD_RequestTerminationCode)
     {
         delete static_cast<Exchange *>(*context);
         *context = nullptr;
+        auto *front = static_cast<HttpFront *>(cls);
+        const std::lock_guard lock(front->m_lock);
+        if (const auto watched = front->m_deadlines.find(connection);
+            watched != front->m_deadlines.end())
+            watched->second = Clock::now() + HttpFront::RequestWithin;
+    }
+
+    // Every connection is watched from its start: a request not whole in time is cut off.
+    static void
+    connection(void *cls, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code)
+    {
+        auto *front = static_cast<HttpFront *>(cls);
+        const std::lock_guard lock(front->m_lock);
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+            return void(front->m_deadlines.remove(connection));
+        const MHD_ConnectionInfo *info
+            = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (info)
+            front->m_deadlines.insert(
+                connection, {qintptr(info->connect_fd), Clock::now() + HttpFront::RequestWithin});
     }
 };
 
 HttpFront::HttpFront(QObject *parent)
     : QObject(parent)
-{}
+{
+    m_watchdog.setInterval(std::chrono::milliseconds(250));
+    connect(&m_watchdog, &QTimer::timeout, this, &HttpFront::cutOffLate);
+}
+
+// The library times out only a connection that stays silent; one that drips its request a byte
+// at a time is shut here, and the library then closes it as any that ended.
+void HttpFront::cutOffLate()
+{
+    const auto now = Clock::now();
+    const std::lock_guard lock(m_lock);
+    for (auto &[socket, deadline] : m_deadlines) {
+        if (deadline > now)
+            continue;
+        deadline = Clock::time_point::max();
+#ifdef Q_OS_WIN
+        ::shutdown(SOCKET(socket), SD_BOTH);
+#else
+        ::shutdown(int(socket), SHUT_RDWR);
+#endif
+    }
+}
 
 HttpFront::~HttpFront()
 {
@@ -198,10 +236,15 @@ std::optional<QString> HttpFront::listen(const QHostAddress &address, quint16 po
                                 unsigned(RequestWithin.count()),
                                 MHD_OPTION_NOTIFY_COMPLETED,
                                 &FrontCalls::completed,
-                                nullptr,
+                                this,
+                                MHD_OPTION_NOTIFY_CONNECTION,
+                                &FrontCalls::connection,
+                                this,
                                 MHD_OPTION_END);
-    if (m_daemon)
+    if (m_daemon) {
+        m_watchdog.start();
         return std::nullopt;
+    }
     // The library says only that it failed; the system's words for why come from trying again.
     QTcpServer probe;
     if (!probe.listen(address, port))
@@ -220,7 +263,7 @@ quint16 HttpFront::port() const
 // dropped.
 void HttpFront::resume(MHD_Connection *connection, const Reply &reply)
 {
-    const std::lock_guard lock(m_suspendedLock);
+    const std::lock_guard lock(m_lock);
     const auto exchange = m_suspended.constFind(connection);
     if (exchange == m_suspended.cend())
         return;
@@ -235,10 +278,11 @@ void HttpFront::close()
         return;
     // The library stops only with no request waiting for its answer.
     const QList<MHD_Connection *> waiting = [this] {
-        const std::lock_guard lock(m_suspendedLock);
+        const std::lock_guard lock(m_lock);
         return m_suspended.keys();
     }();
     for (MHD_Connection *connection : waiting)
         resume(connection, m_refused(503));
+    m_watchdog.stop();
     MHD_stop_daemon(std::exchange(m_daemon, nullptr));
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -60,12 +61,19 @@ signals:
     void received(const HttpFront::Incoming &incoming);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void resume(MHD_Connection *connection, const Reply &reply);
+    void cutOffLate();
 
     MHD_Daemon *m_daemon = nullptr;
+    // What the library's thread and this one share.
+    std::mutex m_lock;
     // Requests handed over and not yet answered: the library's thread adds, this one answers.
-    std::mutex m_suspendedLock;
     QHash<MHD_Connection *, void *> m_suspended;
+    // Each connection's socket, and when its request must be whole (none while the relay has it).
+    QHash<MHD_Connection *, std::pair<qintptr, Clock::time_point>> m_deadlines;
+    QTimer m_watchdog;
     Refused m_refused;
     friend struct FrontCalls;
 };
