@@ -5,6 +5,7 @@
 #include "RelaySettings.h"
 #include "RelayStore.h"
 #include "SendResult.h"
+#include "TlsFront.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -474,6 +475,10 @@ private slots:
         const Answer past = ask(rig.port, request("GET /v1/health"), int(timeout) + 10000);
         const qint64 answered = clock.elapsed();
         QCOMPARE(past.status, 200);
+        QVERIFY2(answered >= timeout - 2000, qPrintable(QString::number(answered)));
+        if (firstClosed < 0 && TlsFront::underWine())
+            QSKIP("under Wine the client does not hear the relay close its connection; the "
+                  "answer to the one more, once a connection was cut off, shows it");
         QVERIFY2(firstClosed >= timeout - 2000 && firstClosed <= timeout + 3000,
                  qPrintable(QString::number(firstClosed)));
         QVERIFY2(answered >= firstClosed, qPrintable(QString::number(answered)));
