@@ -468,20 +468,24 @@ private slots:
         connect(open.front().get(), &QTcpSocket::disconnected, this, [&] {
             firstClosed = clock.elapsed();
         });
-        QTimer drip; // the first one goes on sending its head, a byte a second
-        connect(&drip, &QTimer::timeout, this, [&] { open.front()->write("x"); });
+        QTimer drip; // each goes on sending its head, a byte a second: never idle
+        connect(&drip, &QTimer::timeout, this, [&] {
+            for (const auto &socket : open)
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write("x");
+        });
         drip.start(1000);
         const qint64 timeout = HttpFront::RequestWithin.count() * 1000;
         const Answer past = ask(rig.port, request("GET /v1/health"), int(timeout) + 10000);
         const qint64 answered = clock.elapsed();
         QCOMPARE(past.status, 200);
         QVERIFY2(answered >= timeout - 2000, qPrintable(QString::number(answered)));
-        if (firstClosed < 0 && TlsFront::underWine())
+        if (TlsFront::underWine())
             QSKIP("under Wine the client does not hear the relay close its connection; the "
-                  "answer to the one more, once a connection was cut off, shows it");
+                  "answer to the one more, once the others were cut off, shows it");
+        QTRY_VERIFY_WITH_TIMEOUT(firstClosed >= 0, 5000);
         QVERIFY2(firstClosed >= timeout - 2000 && firstClosed <= timeout + 3000,
                  qPrintable(QString::number(firstClosed)));
-        QVERIFY2(answered >= firstClosed, qPrintable(QString::number(answered)));
     }
 
     // What each receiver is shown, and when: only on a lit screen, to every receiver of "all",
