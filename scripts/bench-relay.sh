@@ -36,6 +36,7 @@ stop_relay() { kill "$relay"; wait "$relay" || true; }
 
 raw=$(python3 scripts/bench/relay-load.py raw "$work" 500)
 start_relay
+empty=$took
 sleep 1
 idle=$(rss)
 mapfile -t load < <(python3 scripts/bench/relay-load.py publish "$port" 2000 20)
@@ -56,4 +57,4 @@ printf '  accepted, 20 clients, 2 000 publishes:       %6s publishes/s (%s of th
     "${load[0]}" "$(awk -v a="${load[0]}" -v b="$raw" 'BEGIN { printf "%.1f x", a / b }')"
 printf '  accepted publish latency: median %s ms, 99th percentile %s ms\n' "${load[1]}" "${load[2]}"
 printf '  memory (RSS): %s MiB idle, %s MiB with 10 000 waiting\n' "$idle" "$waiting"
-printf '  start to answering with 10 000 waiting: %s ms\n' "$started"
+printf '  start to answering: %s ms with an empty store, %s ms with 10 000 waiting\n' "$empty" "$started"
