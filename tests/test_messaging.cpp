@@ -1747,7 +1747,7 @@ private slots:
         QVERIFY(responder.listen());
         ReceiverFinder finder;
         if (said.contains(',')) // several datagrams, one after the other, however slow the machine
-            finder.setListening(4s);
+            finder.setListening(3s);
         QStringList trace;
         // Each datagram goes once the finder has read the one before: the order is the row's.
         const auto sendBytes = [&](const QByteArray &bytes) {
@@ -1953,8 +1953,7 @@ private slots:
         QUdpSocket elsewhere;
         QVERIFY(elsewhere.bind(QHostAddress("127.0.0.2"), 0));
         ReceiverFinder finder;
-        if (earlier) // two datagrams, one after the other, however slow the machine
-            finder.setListening(4s);
+        finder.setListening(3s); // each datagram read, however slow the machine
         QStringList trace;
         QTimer::singleShot(0, &finder, [&] {
             QVERIFY(responder.heardQuestion());
