@@ -15,16 +15,19 @@ constexpr qint64 Minute = 60 * 1000;
 
 HttpFront::Reply json(int status, const QJsonObject &object)
 {
-    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact), {}};
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
 HttpFront::Reply refused(const Publication::Refusal &refusal, Publication::Dialect dialect)
 {
     return {refusal.http,
             dialect == Publication::Dialect::Gotify ? Answers::GotifyError(refusal)
-                                                    : Answers::NtfyError(refusal),
-            {}};
+                                                    : Answers::NtfyError(refusal)};
 }
+
+// A request that carries none of the relay's tokens, where it has any.
+const Publication::Refusal Unauthorized{
+    401, 40101, QStringLiteral("unauthorized: give one of the relay's tokens")};
 
 Publication::Dialect dialectOf(const Publication::Request &request)
 {
@@ -170,9 +173,7 @@ void Relay::handle(const HttpFront::Incoming &incoming)
     if (request.method == "GET" && request.path == QLatin1String("/v1/health"))
         return incoming.answer(json(200, {{QStringLiteral("healthy"), true}}));
     if (!Tokens::Allowed(request, m_settings.tokens))
-        return incoming.answer(
-            refused({401, 40101, QStringLiteral("unauthorized: give one of the relay's tokens")},
-                    dialectOf(request)));
+        return incoming.answer(refused(Unauthorized, dialectOf(request)));
     if (const auto reply = ownPath(request))
         return incoming.answer(*reply);
     const auto read = Publication::Read(request);
@@ -195,9 +196,7 @@ std::optional<HttpFront::Reply> Relay::ownPath(const Publication::Request &reque
         // A token stands for itself: whoever gave it gets it back as the one to use.
         const auto name = Tokens::Carried(request, m_settings.tokens);
         if (!name)
-            return refused(
-                {401, 40101, QStringLiteral("unauthorized: give one of the relay's tokens")},
-                Publication::Dialect::Ntfy);
+            return refused(Unauthorized, Publication::Dialect::Ntfy);
         return json(200,
                     {{QStringLiteral("token"), QString::fromUtf8(m_settings.tokens.value(*name))},
                      {QStringLiteral("label"), *name},
@@ -306,8 +305,7 @@ void Relay::accepted(const Taken &taken)
         {200,
          taken.message.dialect == Publication::Dialect::Gotify
              ? Answers::GotifyMessage(id, at(stored.accepted), taken.message)
-             : Answers::NtfyMessage(id, at(stored.accepted), at(stored.expires), taken.message),
-         {}});
+             : Answers::NtfyMessage(id, at(stored.accepted), at(stored.expires), taken.message)});
     m_options.log(QStringLiteral("accepted: message %1 for %2: %3")
                       .arg(id)
                       .arg(taken.publish.receivers.join(QStringLiteral(", ")),

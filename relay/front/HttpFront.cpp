@@ -26,8 +26,7 @@ struct Exchange
     Publication::Request request;
     qsizetype head = 0;
     std::optional<HttpFront::Reply> reply; // set on the relay's thread before it resumes
-    bool handedOver = false;
-    bool tooLarge = false; // the body grew past the limit
+    bool tooLarge = false;                 // the body grew past the limit
 };
 
 MHD_Result collect(void *into, MHD_ValueKind kind, const char *key, const char *value)
@@ -52,8 +51,6 @@ MHD_Result queue(MHD_Connection *connection, const HttpFront::Reply &reply)
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, "Content-Type", "application/json");
-    for (const auto &[name, value] : reply.headers)
-        MHD_add_response_header(response, name.constData(), value.constData());
     const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
     MHD_destroy_response(response);
     return queued;
@@ -101,8 +98,6 @@ struct FrontCalls
         }
         if (exchange->reply)
             return queue(connection, *exchange->reply);
-        if (exchange->handedOver)
-            return MHD_NO;
         if (*uploadSize > 0) { // a body over the limit is read to its end, and not kept
             exchange->tooLarge
                 = exchange->tooLarge
@@ -121,7 +116,6 @@ struct FrontCalls
     // The whole request goes to the relay's thread; the connection waits for its answer.
     static void handOver(HttpFront *front, MHD_Connection *connection, Exchange *exchange)
     {
-        exchange->handedOver = true;
         MHD_suspend_connection(connection);
         {
             const std::lock_guard lock(front->m_lock);

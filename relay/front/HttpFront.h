@@ -34,7 +34,6 @@ public:
     {
         int status = 200;
         QByteArray body; // JSON
-        QList<std::pair<QByteArray, QByteArray>> headers;
     };
 
     // A request as read, and where it came from. Answer it with the reply, once.

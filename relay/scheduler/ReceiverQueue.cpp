@@ -37,9 +37,8 @@ void ReceiverQueue::poke()
 void ReceiverQueue::decide()
 {
     m_timer.stop();
-    const QList<RelayStore::Pending> pending = m_store.PendingFor(m_name);
     QList<RelayRules::Waiting> waiting;
-    for (const RelayStore::Pending &message : pending)
+    for (const RelayStore::Pending &message : m_store.PendingFor(m_name))
         waiting += RelayRules::Waiting{message.id,
                                        RelayRules::Time(message.expires),
                                        message.priority,
@@ -47,7 +46,7 @@ void ReceiverQueue::decide()
     const qint64 now = m_now();
     const RelayRules::Next next
         = RelayRules::Decide(waiting, m_state, m_settings, RelayRules::Time(now));
-    expire(next.expired, now);
+    expire(next.expired);
     switch (next.action) {
     case RelayRules::Next::Action::Rest:
         return;
@@ -55,25 +54,24 @@ void ReceiverQueue::decide()
         m_timer.start(std::chrono::milliseconds(std::max<qint64>(0, next.at.count() - now)));
         return;
     case RelayRules::Next::Action::Send:
-        const auto message = std::find_if(pending.cbegin(), pending.cend(), [&next](const auto &p) {
-            return p.id == next.message;
+        const auto message = std::find_if(waiting.cbegin(), waiting.cend(), [&next](const auto &w) {
+            return w.id == next.message;
         });
         return send(*message, next.wake);
     }
 }
 
-void ReceiverQueue::expire(const QList<qint64> &ids, qint64 now)
+void ReceiverQueue::expire(const QList<qint64> &ids)
 {
     for (const qint64 id : ids) {
-        if (const auto why = m_store.Set(id, m_name, State::Expired, now))
-            m_log(QStringLiteral("store: %1").arg(*why));
+        set(id, State::Expired);
         m_log(QStringLiteral("expired: message %1 for %2, not shown within its lifetime")
                   .arg(id)
                   .arg(m_name));
     }
 }
 
-void ReceiverQueue::send(const RelayStore::Pending &pending, bool wake)
+void ReceiverQueue::send(const RelayRules::Waiting &pending, bool wake)
 {
     const std::optional<RelayStore::Message> stored = m_store.Find(pending.id);
     if (!stored)
@@ -85,30 +83,23 @@ void ReceiverQueue::send(const RelayStore::Pending &pending, bool wake)
     notice.box = stored->type == QLatin1String("warning") ? BoxType::Warning
                  : stored->type == QLatin1String("error") ? BoxType::Error
                                                           : BoxType::Info;
-    notice.timeout
-        = QString::number(stored->display > 0 ? stored->display : m_settings.timeout.count());
+    notice.timeout = QString::number(
+        (pending.display > RelayRules::Seconds(0) ? pending.display : m_settings.timeout).count());
     message.kind = notice;
     message.standby = wake ? InStandby::Wake : InStandby::Refuse;
     // Before it goes: if the relay stops now, the next start knows it may have been shown.
     set(pending.id, State::Sending);
     m_sending = true;
-    delete m_context;
-    m_context = new QObject(this);
     Inet *inet = wake ? m_senders.waking : m_senders.plain;
-    inet->Send(message, m_context, [this, pending](const SendOutcome &outcome) {
-        sent(pending, outcome);
-    });
+    inet->Send(
+        message, this, [this, pending](const SendOutcome &outcome) { sent(pending, outcome); });
 }
 
-void ReceiverQueue::sent(const RelayStore::Pending &pending, const SendOutcome &outcome)
+void ReceiverQueue::sent(const RelayRules::Waiting &pending, const SendOutcome &outcome)
 {
     m_sending = false;
     const RelayRules::Outcome result = SendResult(outcome);
-    const RelayRules::Waiting was{pending.id,
-                                  RelayRules::Time(pending.expires),
-                                  pending.priority,
-                                  RelayRules::Seconds(pending.display)};
-    m_state = RelayRules::After(m_state, result, was, m_settings, RelayRules::Time(m_now()));
+    m_state = RelayRules::After(m_state, result, pending, m_settings, RelayRules::Time(m_now()));
     const QString reason = PlainText::from(outcome.reason);
     const QString said = QStringLiteral("message %1 on %2").arg(pending.id).arg(m_name);
     switch (result) {

@@ -5,7 +5,6 @@
 #include "RelayStore.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -39,13 +38,12 @@ public:
 
     // Something came or changed: decide now, unless a message is on its way.
     void poke();
-    bool isSending() const { return m_sending; }
 
 private:
     void decide();
-    void expire(const QList<qint64> &ids, qint64 now);
-    void send(const RelayStore::Pending &pending, bool wake);
-    void sent(const RelayStore::Pending &pending, const SendOutcome &outcome);
+    void expire(const QList<qint64> &ids);
+    void send(const RelayRules::Waiting &pending, bool wake);
+    void sent(const RelayRules::Waiting &pending, const SendOutcome &outcome);
     void hold(qint64 id, RelayStore::State state, const QString &reason);
     void set(qint64 id, RelayStore::State state, const QString &reason = {});
 
@@ -59,5 +57,4 @@ private:
     RelayRules::Receiver m_state;
     QTimer m_timer;
     bool m_sending = false;
-    QObject *m_context = nullptr; // the send under way answers to it
 };

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -156,25 +157,34 @@ QString RelayStore::Error() const
     return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
 }
 
-std::optional<QString> RelayStore::Add(QList<Publish> &publishes, int maxWaiting)
+// Runs work in one transaction: all of it is committed, or none of it, and why.
+std::optional<QString>
+RelayStore::InTransaction(const std::function<std::optional<QString>()> &work)
 {
     if (const auto why = Execute("BEGIN IMMEDIATE"))
         return why;
-    for (Publish &publish : publishes)
-        if (const auto why = AddOne(publish, maxWaiting)) {
-            Execute("ROLLBACK");
-            for (Publish &undone : publishes)
-                undone.id.reset();
-            return why;
-        }
-    if ((m_commits++ % ForgetEvery == 0 && !Forget()) || Execute("COMMIT")) {
-        const QString why = Error();
+    std::optional<QString> why = work();
+    if (!why)
+        why = Execute("COMMIT");
+    if (why)
         Execute("ROLLBACK");
+    return why;
+}
+
+std::optional<QString> RelayStore::Add(QList<Publish> &publishes, int maxWaiting)
+{
+    const auto why = InTransaction([&]() -> std::optional<QString> {
+        for (Publish &publish : publishes)
+            if (auto why = AddOne(publish, maxWaiting))
+                return why;
+        if (m_commits++ % ForgetEvery == 0 && !Forget())
+            return Error();
+        return std::nullopt;
+    });
+    if (why)
         for (Publish &undone : publishes)
             undone.id.reset();
-        return why;
-    }
-    return std::nullopt;
+    return why;
 }
 
 // What is done with is forgotten, but for the newest: once in so many commits, as it reads
@@ -266,17 +276,13 @@ std::optional<QString> RelayStore::Recover(qint64 now)
 QList<RelayStore::Pending> RelayStore::PendingFor(const QString &receiver) const
 {
     Statement rows(m_db,
-                   "SELECT m.id, m.expires, m.priority, m.display, d.state FROM deliveries d JOIN "
+                   "SELECT m.id, m.expires, m.priority, m.display FROM deliveries d JOIN "
                    "messages m ON m.id = d.message WHERE d.receiver = ? AND d.state <= 3 ORDER "
                    "BY d.line");
     rows.bind(1, receiver);
     QList<Pending> pending;
     while (rows.row())
-        pending += Pending{rows.integer(0),
-                           rows.integer(1),
-                           int(rows.integer(2)),
-                           rows.integer(3),
-                           State(rows.integer(4))};
+        pending += Pending{rows.integer(0), rows.integer(1), int(rows.integer(2)), rows.integer(3)};
     return pending;
 }
 
@@ -348,22 +354,19 @@ std::optional<QString> RelayStore::MergeIdentical(qint64 id, const QString &rece
     const qint64 newest = same.last().first;
     const auto first = std::min_element(
         same.cbegin(), same.cend(), [](auto a, auto b) { return a.second < b.second; });
-    if (const auto why = Execute("BEGIN IMMEDIATE"))
-        return why;
-    Statement place(m_db, "UPDATE deliveries SET line = ? WHERE message = ? AND receiver = ?");
-    bool done = place.bind(1, first->second).bind(2, newest).bind(3, receiver).done();
-    for (qsizetype i = 0; done && i + 1 < same.size(); ++i)
-        done = !Set(same[i].first,
-                    receiver,
-                    State::Replaced,
-                    now,
-                    QStringLiteral("replaced by message %1").arg(newest));
-    if (!done || Execute("COMMIT")) {
-        const QString why = Error();
-        Execute("ROLLBACK");
-        return why;
-    }
-    return std::nullopt;
+    return InTransaction([&]() -> std::optional<QString> {
+        Statement place(m_db, "UPDATE deliveries SET line = ? WHERE message = ? AND receiver = ?");
+        if (!place.bind(1, first->second).bind(2, newest).bind(3, receiver).done())
+            return Error();
+        for (qsizetype i = 0; i + 1 < same.size(); ++i)
+            if (auto why = Set(same[i].first,
+                               receiver,
+                               State::Replaced,
+                               now,
+                               QStringLiteral("replaced by message %1").arg(newest)))
+                return why;
+        return std::nullopt;
+    });
 }
 
 QString RelayStore::Name(State state)
@@ -387,9 +390,4 @@ QString RelayStore::Name(State state)
         return QStringLiteral("replaced");
     }
     return {};
-}
-
-bool RelayStore::IsPending(State state)
-{
-    return state <= State::Sending;
 }

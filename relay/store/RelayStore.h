@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -64,7 +65,6 @@ public:
         qint64 expires = 0;
         int priority = 3;
         qint64 display = 0;
-        State state = State::Waiting;
     };
 
     // A message to accept, for its receivers; id is filled in when it is.
@@ -106,11 +106,11 @@ public:
     std::optional<QString> MergeIdentical(qint64 id, const QString &receiver, qint64 now);
 
     static QString Name(State state); // as the status endpoint says it
-    static bool IsPending(State state);
 
 private:
     explicit RelayStore(sqlite3 *db);
     std::optional<QString> Execute(const char *sql);
+    std::optional<QString> InTransaction(const std::function<std::optional<QString>()> &work);
     std::optional<QString> AddOne(Publish &publish, int maxWaiting);
     bool Forget();
     QList<Delivery> DeliveriesOf(qint64 id) const;
