@@ -3,7 +3,9 @@
 #include "PlainText.h"
 #include "Tokens.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QSysInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,6 +51,8 @@ QJsonObject statusJson(const RelayStore::Status &status)
                         {QStringLiteral("changed"), delivery.changed / 1000}};
         if (!delivery.reason.isEmpty())
             one.insert(QStringLiteral("reason"), delivery.reason);
+        if (!delivery.answer.isEmpty())
+            one.insert(QStringLiteral("answer"), delivery.answer);
         receivers.append(one);
     }
     const RelayStore::Message &message = status.message;
@@ -59,7 +63,23 @@ QJsonObject statusJson(const RelayStore::Status &status)
             {QStringLiteral("title"), message.title},
             {QStringLiteral("message"), message.text},
             {QStringLiteral("priority"), message.priority},
+            {QStringLiteral("type"), message.type},
             {QStringLiteral("receivers"), receivers}};
+}
+
+QString powerName(ReceiverQueue::Power power)
+{
+    switch (power) {
+    case ReceiverQueue::Power::Unknown:
+        return QStringLiteral("unknown");
+    case ReceiverQueue::Power::On:
+        return QStringLiteral("on");
+    case ReceiverQueue::Power::Standby:
+        return QStringLiteral("standby");
+    case ReceiverQueue::Power::Unreachable:
+        return QStringLiteral("unreachable");
+    }
+    return {};
 }
 
 // What the front answers before a request is whole, in ntfy's words.
@@ -133,6 +153,13 @@ Relay::~Relay()
     m_front.close();
 }
 
+void Relay::stop(std::function<void()> done)
+{
+    if (!m_mqtt)
+        return done();
+    m_mqtt->stop(std::move(done));
+}
+
 std::optional<QString> Relay::start()
 {
     if (const auto why = m_store->Recover(m_options.now()))
@@ -153,6 +180,18 @@ std::optional<QString> Relay::start()
                                         m_options.log,
                                         this);
         m_queues.insert(receiver.key(), queue);
+        connect(queue, &ReceiverQueue::changed, this, [this, name = receiver.key()] {
+            stateChanged(name);
+        });
+        connect(queue,
+                &ReceiverQueue::answered,
+                this,
+                [this, name = receiver.key()](qint64 id, const QString &answer) {
+                    const auto message = m_store->Find(id);
+                    if (m_mqtt && message)
+                        m_mqtt->publishAnswer(name,
+                                              MqttPayloads::AnswerJson(message->reference, id, answer));
+                });
     }
     if (m_queues.isEmpty())
         m_options.log(QStringLiteral("no receivers in [Receivers]: every topic is answered 404"));
@@ -164,7 +203,104 @@ std::optional<QString> Relay::start()
             .arg(*why);
     for (ReceiverQueue *queue : std::as_const(m_queues))
         queue->poke();
+    if (m_settings.mqtt)
+        startMqtt();
     return std::nullopt;
+}
+
+void Relay::startMqtt()
+{
+    const MqttSettings &settings = *m_settings.mqtt;
+    MqttClient::Options options;
+    options.host = settings.host;
+    options.port = settings.port;
+    options.tls = settings.tls;
+    options.fingerprint = settings.fingerprint;
+    options.firstPause = m_options.brokerPause;
+    options.connect.clientId = settings.clientIdOr(
+        m_options.hostName.isEmpty() ? QSysInfo::machineHostName() : m_options.hostName);
+    options.connect.user = settings.user;
+    options.connect.password = settings.password;
+    options.connect.cleanSession = false; // what is published while the relay is away waits
+    MqttPayloads::Topics topics{settings.prefix, settings.discovery, options.connect.clientId};
+    m_mqtt = new MqttFront(options, topics, m_settings.receivers.keys(), m_options.log, this);
+    connect(m_mqtt, &MqttFront::connected, this, &Relay::brokerConnected);
+    connect(m_mqtt, &MqttFront::message, this, &Relay::fromBroker);
+    connect(m_mqtt, &MqttFront::wake, this, [this](const QString &receiver) {
+        if (ReceiverQueue *queue = m_queues.value(receiver))
+            queue->wake();
+        else
+            m_options.log(QStringLiteral("MQTT: no receiver is called %1 to wake").arg(receiver));
+    });
+    m_mqtt->start();
+}
+
+// Everything the relay keeps published goes again: the broker may have lost it.
+void Relay::brokerConnected()
+{
+    const MqttPayloads::Topics &topics = m_mqtt->topics();
+    if (!topics.discovery.isEmpty()) {
+        const QString version = QCoreApplication::applicationVersion();
+        m_mqtt->publishRetained(MqttPayloads::RelayConfig(topics, version));
+        for (const QString &receiver : m_settings.receivers.keys())
+            m_mqtt->publishRetained(MqttPayloads::DiscoveryConfigs(topics, receiver, version));
+        for (const QString &gone : m_store->Announced())
+            if (!m_settings.receivers.contains(gone)) {
+                m_mqtt->publishRetained(MqttPayloads::ClearedConfigs(topics, gone));
+                m_options.log(QStringLiteral("MQTT: %1 is no longer a receiver: its entities are "
+                                             "taken back")
+                                  .arg(gone));
+            }
+        if (const auto why = m_store->SetAnnounced(m_settings.receivers.keys()))
+            m_options.log(QStringLiteral("store: %1").arg(*why));
+    }
+    for (const QString &receiver : m_settings.receivers.keys())
+        stateChanged(receiver);
+}
+
+void Relay::stateChanged(const QString &receiver)
+{
+    if (!m_mqtt)
+        return;
+    if (m_changed.isEmpty()) // all that change meanwhile go together
+        QTimer::singleShot(0, this, &Relay::publishStates);
+    m_changed.insert(receiver);
+}
+
+void Relay::publishStates()
+{
+    for (const QString &receiver : std::exchange(m_changed, {})) {
+        const ReceiverQueue *queue = m_queues.value(receiver);
+        MqttPayloads::State state;
+        state.power = powerName(queue->power());
+        state.waiting = m_store->PendingFor(receiver).size();
+        state.lastId = queue->lastId();
+        state.lastState = RelayStore::Name(queue->lastState());
+        state.lastAt = queue->lastAt() / 1000;
+        m_mqtt->publishState(receiver, state);
+    }
+}
+
+void Relay::fromBroker(const Publication::Message &message,
+                       const MqttClient::Received &received,
+                       const QString &origin)
+{
+    const QStringList receivers = receiversOf(message.topic);
+    if (receivers.isEmpty()) {
+        m_mqtt->acknowledge(received);
+        m_options.log(
+            QStringLiteral("dropped: a message for %1: no receiver is called so").arg(message.topic));
+        return;
+    }
+    take(message,
+         receivers,
+         origin,
+         received.publish.duplicate,
+         [this, received](Took took, const Taken &) {
+             // Not kept, it is not acknowledged: the broker sends it again on the next connection.
+             if (took != Took::NotStored)
+                 m_mqtt->acknowledge(received);
+         });
 }
 
 void Relay::handle(const HttpFront::Incoming &incoming)
@@ -182,7 +318,7 @@ void Relay::handle(const HttpFront::Incoming &incoming)
             refused({404, 40401, QStringLiteral("page not found")}, Publication::Dialect::Ntfy));
     if (const auto *refusal = std::get_if<Publication::Refusal>(&*read))
         return incoming.answer(refused(*refusal, dialectOf(request)));
-    take(std::get<Publication::Message>(*read), incoming.client, incoming.answer);
+    takeRequest(std::get<Publication::Message>(*read), incoming.client, incoming.answer);
 }
 
 // What the relay answers of its own, as ntfy does: its health, the account a token stands for,
@@ -226,26 +362,65 @@ HttpFront::Reply Relay::status(const QString &path) const
     return json(200, statusJson(*found));
 }
 
-void Relay::take(const Publication::Message &message,
-                 const QHostAddress &client,
-                 const std::function<void(const HttpFront::Reply &)> &answer)
+QStringList Relay::receiversOf(const QString &topic) const
 {
-    QStringList receivers;
-    if (message.topic == QLatin1String("all"))
-        receivers = m_settings.receivers.keys();
-    else if (m_settings.receivers.contains(message.topic))
-        receivers = {message.topic};
+    if (topic == QLatin1String("all"))
+        return m_settings.receivers.keys();
+    if (m_settings.receivers.contains(topic))
+        return {topic};
+    return {};
+}
+
+void Relay::takeRequest(const Publication::Message &message,
+                        const QHostAddress &client,
+                        const std::function<void(const HttpFront::Reply &)> &answer)
+{
+    const QStringList receivers = receiversOf(message.topic);
     if (receivers.isEmpty())
         return answer(
             refused({404, 40401, QStringLiteral("no receiver is called %1").arg(message.topic)},
                     message.dialect));
-    const qint64 now = m_options.now();
-    if (overRate(client, now))
+    if (overRate(client, m_options.now()))
         return answer(refused({429,
                                42901,
                                QStringLiteral("too many requests: at most %1 publishes a minute")
                                    .arg(m_settings.rate)},
                               message.dialect));
+    take(message, receivers, {}, false, [this, answer](Took took, const Taken &taken) {
+        const Publication::Dialect dialect = taken.message.dialect;
+        switch (took) {
+        case Took::Accepted:
+        case Took::Again: {
+            const RelayStore::Message &stored = taken.publish.message;
+            const qint64 id = *taken.publish.id;
+            return answer({200,
+                           dialect == Publication::Dialect::Gotify
+                               ? Answers::GotifyMessage(id, at(stored.accepted), taken.message)
+                               : Answers::NtfyMessage(
+                                   id, at(stored.accepted), at(stored.expires), taken.message)});
+        }
+        case Took::Full:
+            return answer(
+                refused({429,
+                         42908,
+                         QStringLiteral("too many messages waiting: at most %1 for a receiver")
+                             .arg(m_settings.maxWaiting)},
+                        dialect));
+        case Took::NotStored:
+            return answer(
+                refused({500, 50001, QStringLiteral("the relay could not store the message")},
+                        dialect));
+        }
+    });
+}
+
+void Relay::take(const Publication::Message &message,
+                 const QStringList &receivers,
+                 const QString &origin,
+                 bool again,
+                 std::function<void(Took, const Taken &)> done)
+{
+    const qint64 now = m_options.now();
     RelayStore::Message stored;
     stored.accepted = now;
     stored.expires
@@ -256,14 +431,22 @@ void Relay::take(const Publication::Message &message,
     stored.type = message.type.isEmpty() ? QStringLiteral("info") : message.type;
     stored.priority = message.priority;
     stored.display = message.display ? message.display->count() : 0;
+    stored.reference = message.reference;
+    stored.origin = origin;
     if (m_batch.isEmpty()) // those that come meanwhile share the commit
         QTimer::singleShot(0, this, &Relay::commit);
-    m_batch += Taken{{stored, receivers, std::nullopt}, message, answer};
+    m_batch += Taken{{stored, receivers, std::nullopt, again && !origin.isEmpty()},
+                     message,
+                     std::move(done)};
+    if (m_batch.size() >= MaxBatch) // a commit stays short, whatever floods in
+        commit();
 }
 
 void Relay::commit()
 {
     QList<Taken> batch = std::exchange(m_batch, {});
+    if (batch.isEmpty()) // taken by a commit of a full batch
+        return;
     QList<RelayStore::Publish> publishes;
     for (const Taken &taken : std::as_const(batch))
         publishes += taken.publish;
@@ -274,45 +457,54 @@ void Relay::commit()
     for (qsizetype i = 0; i < batch.size(); ++i) {
         Taken &taken = batch[i];
         taken.publish = publishes[i];
-        if (why) {
-            taken.answer(
-                refused({500, 50001, QStringLiteral("the relay could not store the message")},
-                        taken.message.dialect));
-            continue;
+        const Took took = why                  ? Took::NotStored
+                          : !taken.publish.id  ? Took::Full
+                          : taken.publish.again ? Took::Again
+                                                : Took::Accepted;
+        if (took == Took::Full)
+            full(taken.publish.receivers);
+        if (took == Took::Accepted) {
+            accepted(taken);
+            for (const QString &receiver : std::as_const(taken.publish.receivers))
+                poked.insert(receiver);
         }
-        if (!taken.publish.id) {
-            taken.answer(
-                refused({429,
-                         42908,
-                         QStringLiteral("too many messages waiting: at most %1 for a receiver")
-                             .arg(m_settings.maxWaiting)},
-                        taken.message.dialect));
-            continue;
-        }
-        accepted(taken);
-        for (const QString &receiver : std::as_const(taken.publish.receivers))
-            poked.insert(receiver);
+        taken.done(took, taken);
     }
-    for (const QString &receiver : std::as_const(poked))
+    for (const QString &receiver : std::as_const(poked)) {
         m_queues.value(receiver)->poke();
+        stateChanged(receiver);
+    }
 }
 
 void Relay::accepted(const Taken &taken)
 {
     const RelayStore::Message &stored = taken.publish.message;
-    const qint64 id = *taken.publish.id;
-    taken.answer(
-        {200,
-         taken.message.dialect == Publication::Dialect::Gotify
-             ? Answers::GotifyMessage(id, at(stored.accepted), taken.message)
-             : Answers::NtfyMessage(id, at(stored.accepted), at(stored.expires), taken.message)});
+    for (const QString &receiver : std::as_const(taken.publish.receivers))
+        if (const int dropped = m_dropped.take(receiver))
+            m_options.log(QStringLiteral("dropped: %1 messages for %2 in all, while too many "
+                                         "waited")
+                              .arg(dropped)
+                              .arg(receiver));
     m_options.log(QStringLiteral("accepted: message %1 for %2: %3")
-                      .arg(id)
+                      .arg(*taken.publish.id)
                       .arg(taken.publish.receivers.join(QStringLiteral(", ")),
                            PlainText::from(stored.title.isEmpty()
                                                ? stored.text
                                                : stored.title + QStringLiteral(": ") + stored.text,
                                            120)));
+}
+
+// Messages beyond MaxWaiting are dropped with one line for each burst of them: the first says
+// so, and the next accepted message says how many there were.
+void Relay::full(const QStringList &receivers)
+{
+    for (const QString &receiver : receivers)
+        if (m_dropped[receiver]++ == 0)
+            m_options.log(QStringLiteral("dropped: too many messages waiting for %1 (at most "
+                                         "%2); more are dropped without a line until one is "
+                                         "taken")
+                              .arg(receiver)
+                              .arg(m_settings.maxWaiting));
 }
 
 // Whether the client has published as often as a minute allows: counted where it is not.

@@ -4,6 +4,7 @@
 #include "PublishFields.h"
 #include "WakeOnLan.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -19,12 +20,14 @@ const QStringList Sections{QStringLiteral("relay"),
                            QStringLiteral("receivers"),
                            QStringLiteral("tokens"),
                            QStringLiteral("wake"),
-                           QStringLiteral("certificates")};
+                           QStringLiteral("certificates"),
+                           QStringLiteral("mqtt")};
 const QStringList SectionsWritten{QStringLiteral("Relay"),
                                   QStringLiteral("Receivers"),
                                   QStringLiteral("Tokens"),
                                   QStringLiteral("Wake"),
-                                  QStringLiteral("Certificates")};
+                                  QStringLiteral("Certificates"),
+                                  QStringLiteral("MQTT")};
 
 QString problem(const Entry &entry, const QString &section, const QString &what)
 {
@@ -109,6 +112,85 @@ QString readRelaySetting(const QString &key, const QString &value, RelaySettings
                           "StandbyCheck, WakeAt, MaxWaiting and Rate");
 }
 
+// mqtt://host:port, mqtts://host:port or host:port; the port may be left out after a scheme.
+bool readBroker(const QString &text, MqttSettings &mqtt)
+{
+    QString rest = text.trimmed();
+    mqtt.tls = rest.startsWith(QLatin1String("mqtts://"), Qt::CaseInsensitive);
+    const bool scheme = mqtt.tls || rest.startsWith(QLatin1String("mqtt://"), Qt::CaseInsensitive);
+    if (scheme)
+        rest = rest.mid(rest.indexOf(QLatin1String("//")) + 2);
+    mqtt.port = mqtt.tls ? 8883 : 1883;
+    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
+    const bool bracketed = rest.startsWith(QLatin1Char('['));
+    const bool hasPort = colon > 0 && (!bracketed || rest.at(colon - 1) == QLatin1Char(']'));
+    if (!hasPort && !scheme)
+        return false;
+    if (hasPort) {
+        const auto port = number(rest.mid(colon + 1), 1, 65535);
+        if (!port)
+            return false;
+        mqtt.port = quint16(*port);
+        rest = rest.left(colon);
+    }
+    if (bracketed && rest.endsWith(QLatin1Char(']')))
+        rest = rest.mid(1, rest.size() - 2);
+    mqtt.host = rest;
+    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9._:-]{1,253}$"));
+    return name.match(rest).hasMatch();
+}
+
+// A topic's first levels: no wildcards, no empty level.
+bool isTopicPrefix(const QString &text)
+{
+    return !text.isEmpty() && text.size() <= 128 && !text.contains(QLatin1Char('+'))
+           && !text.contains(QLatin1Char('#')) && !text.contains(QChar(0))
+           && !text.split(QLatin1Char('/')).contains(QString());
+}
+
+// One setting of [MQTT]: empty when taken, else what to write.
+QString readMqttSetting(const QString &key, const QString &value, MqttSettings &mqtt)
+{
+    const QString trimmed = value.trimmed();
+    if (key == QLatin1String("broker"))
+        return readBroker(value, mqtt) ? QString()
+                                       : QStringLiteral("write host:port, as 192.168.1.2:1883, or "
+                                                        "mqtts://host:port for TLS");
+    if (key == QLatin1String("fingerprint")) {
+        const auto fingerprint = ParseFingerprint(trimmed);
+        mqtt.fingerprint = fingerprint.value_or(QByteArray());
+        return fingerprint ? QString()
+                           : QStringLiteral("write the SHA-256 fingerprint of the broker's "
+                                            "certificate, as openssl x509 -fingerprint -sha256 "
+                                            "prints it");
+    }
+    if (key == QLatin1String("user")) {
+        mqtt.user = trimmed;
+        return {};
+    }
+    if (key == QLatin1String("password")) {
+        mqtt.password = trimmed.toUtf8();
+        return {};
+    }
+    if (key == QLatin1String("clientid")) {
+        static const QRegularExpression id(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
+        mqtt.clientId = trimmed;
+        return id.match(trimmed).hasMatch()
+                   ? QString()
+                   : QStringLiteral("write 1 to 64 of A-Z, a-z, 0-9, '.', '-' and '_'");
+    }
+    if (key == QLatin1String("prefix") || key == QLatin1String("discovery")) {
+        (key == QLatin1String("prefix") ? mqtt.prefix : mqtt.discovery) = trimmed;
+        if (key == QLatin1String("discovery") && trimmed.isEmpty())
+            return {}; // nothing announced
+        return isTopicPrefix(trimmed) ? QString()
+                                      : QStringLiteral("write topic levels without + or #, as "
+                                                       "quillora or home/tv");
+    }
+    return QStringLiteral("no such setting: the settings are Broker, Fingerprint, User, "
+                          "Password, ClientId, Prefix and Discovery");
+}
+
 // One entry of a section other than [Relay]: empty when taken, else what to write.
 QString readEntry(const QString &section, const Entry &entry, RelaySettings &settings)
 {
@@ -160,12 +242,22 @@ std::variant<RelaySettings, QString> ReadRelaySettings(const QByteArray &content
     for (const auto &[section, entry] : ordered) {
         if (!Sections.contains(section))
             continue; // a section of its own, as Tavrel.INI may hold: not the relay's
-        const QString why = section == QLatin1String("relay")
-                                ? readRelaySetting(entry.key.toLower(), entry.value, settings)
-                                : readEntry(section, entry, settings);
+        QString why;
+        if (section == QLatin1String("relay")) {
+            why = readRelaySetting(entry.key.toLower(), entry.value, settings);
+        } else if (section == QLatin1String("mqtt")) {
+            if (!settings.mqtt)
+                settings.mqtt.emplace();
+            why = readMqttSetting(entry.key.toLower(), entry.value, *settings.mqtt);
+        } else {
+            why = readEntry(section, entry, settings);
+        }
         if (!why.isEmpty())
             return problem(entry, section, why);
     }
+    if (settings.mqtt && settings.mqtt->host.isEmpty())
+        return QStringLiteral("[MQTT] names no Broker: write Broker=host:port, or leave the "
+                              "section out");
     if (!settings.listensOnlyHere() && settings.tokens.isEmpty())
         return QStringLiteral("listening on the network needs at least one token in [Tokens]");
     return settings;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QTextStream>
 
 #include "SettingsPlace.h"
@@ -74,6 +75,13 @@ QString understood(const QString &file, const RelaySettings &settings, const QSt
          ++receiver)
         out << "receiver " << receiver.key() << ": " << receiver->shown()
             << (receiver->hasLogin ? " (with a login)" : "") << '\n';
+    if (const auto &mqtt = settings.mqtt) {
+        out << "mqtt: " << (mqtt->tls ? "mqtts://" : "mqtt://") << mqtt->host << ':' << mqtt->port
+            << (mqtt->user.isEmpty() ? "" : " (with a login)") << ", client id "
+            << mqtt->clientIdOr(QSysInfo::machineHostName()) << ", topics " << mqtt->prefix
+            << "/<receiver>/notify, discovery "
+            << (mqtt->discovery.isEmpty() ? QStringLiteral("none") : mqtt->discovery) << '\n';
+    }
     return said;
 }
 
@@ -128,9 +136,9 @@ int main(int argc, char *argv[])
     say(QStringLiteral("listening at %1 port %2")
             .arg(settings.listenAddress.toString())
             .arg(relay.port()));
-    OnStopSignal([] {
+    OnStopSignal([&relay] {
         say(QStringLiteral("stopping: every accepted message is kept in the store"));
-        QCoreApplication::exit(Success);
+        relay.stop([] { QCoreApplication::exit(Success); });
     });
     return QCoreApplication::exec();
 }

@@ -2805,6 +2805,28 @@ private slots:
             "refused",
             0,
             "finish: " + nothingAnswers);
+        row("told to wake, in deep standby",
+            "wakeup mac",
+            "",
+            Step::PowerState,
+            "refused",
+            0,
+            "wake on LAN, after 2000 PowerState");
+        row("told to wake, in standby", "wakeup", "", Step::PowerState, power("true"), 0, "send Wake");
+        row("told to wake, woken and on",
+            "wakeup",
+            "woken",
+            Step::PowerState,
+            power("false"),
+            0,
+            "finish delivered on");
+        row("told to wake, still waking",
+            "wakeup",
+            "woken",
+            Step::PowerState,
+            power("true"),
+            0,
+            "after 1000 PowerState");
         row("question on the screen, then nothing answers",
             "question wake mac",
             "",
@@ -3003,8 +3025,8 @@ private slots:
                        : kind.contains("wake") ? InStandby::Wake
                        : kind.contains("ask")  ? InStandby::Ask
                                                : InStandby::SendAnyway;
-        if (kind.contains("query"))
-            sent.kind = PowerQuery{};
+        if (kind.contains("query") || kind.contains("wakeup"))
+            sent.kind = PowerQuery{kind.contains("wakeup")};
         sent.hardwareAddress = kind.contains("mac") ? "00:09:34:AB:CD:EF" : "";
         sent.learnHardwareAddress = kind.contains("learn");
         state.standby = sent.standby;
@@ -3013,6 +3035,7 @@ private slots:
                            : knows.contains("asked-too-often") ? DialogueRules::MaxAskedAgain
                                                                : 0;
         state.sessionForPower = knows.contains("power-session");
+        state.woken = knows.contains("woken");
         if (knows.contains("session-for-power"))
             state.afterSession = DialogueRules::Step::PowerState;
         state.timeoutSeconds = "60";

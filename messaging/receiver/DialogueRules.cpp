@@ -268,7 +268,11 @@ Next powerState(const Message &message, State &state, const HttpAnswer &answer)
     const std::optional<bool> standby = inStandby(answer);
     const bool query = std::holds_alternative<PowerQuery>(message.kind);
     Next next;
-    if (query) {
+    if (query && standby && *standby && std::get<PowerQuery>(message.kind).wake) {
+        // Asked to wake it: the power state is told once the screen is on, or it stays asleep.
+        next = state.woken ? askAgain(state, Step::PowerState, AskAgainAfter)
+                           : Next::send(Step::Wake);
+    } else if (query) {
         next.outcome.power = !standby   ? SendOutcome::Power::Unknown
                              : *standby ? SendOutcome::Power::Standby
                                         : SendOutcome::Power::On;
@@ -334,13 +338,16 @@ Next wakeOnLan(State &state, Step step)
 
 // Nothing answered before anything was shown: a receiver in deep standby, perhaps. One whose
 // hardware address is known is woken by it, or the person sending is asked; a power query
-// wakes nothing, and a question on the screen is past waking.
+// wakes only when it is told to wake, and a question on the screen is past waking.
 std::optional<Next>
 nothingAnswers(const Message &message, State &state, Step step, const SendOutcome &failed)
 {
-    if (message.hardwareAddress.isEmpty() || std::holds_alternative<PowerQuery>(message.kind)
-        || step == Step::Answer || step == Step::About)
+    const auto *query = std::get_if<PowerQuery>(&message.kind);
+    if (message.hardwareAddress.isEmpty() || (query && !query->wake) || step == Step::Answer
+        || step == Step::About)
         return std::nullopt;
+    if (query)
+        return wakeOnLan(state, step);
     switch (state.standby) {
     case InStandby::Wake:
         return wakeOnLan(state, step);

@@ -26,9 +26,11 @@ struct Question
     std::chrono::seconds wait{60};
 };
 
-// Nothing is shown: only whether the receiver's screen is on is asked.
+// Nothing is shown: only whether the receiver's screen is on is asked; or, told to wake, it is
+// switched on (from deep standby too, by its hardware address), and told once its screen is.
 struct PowerQuery
 {
+    bool wake = false;
 };
 
 // What a message does when its receiver is in standby, where nobody would see it.

@@ -50,9 +50,9 @@ std::optional<Refusal> readFields(Message &message,
     }
     if (type) {
         message.type = type->trimmed().toLower();
-        if (message.type != QLatin1String("info") && message.type != QLatin1String("warning")
-            && message.type != QLatin1String("error"))
-            return refused(400, 40000, QStringLiteral("the type is none of info, warning, error"));
+        if (!QStringList{"info", "warning", "error", "question"}.contains(message.type))
+            return refused(
+                400, 40000, QStringLiteral("the type is none of info, warning, error, question"));
     }
     if (display) {
         message.display = PublishFields::DisplayTime(*display);
@@ -89,6 +89,10 @@ Result fromObject(Message message, const QJsonObject &object)
         return refused(400, 40017, QStringLiteral("the JSON has no \"message\" text"));
     message.text = object.value(QLatin1String("message")).toString();
     message.title = text(object, "title").value_or(QString());
+    message.reference = text(object, "id").value_or(QString());
+    if (message.reference.size() > MaxReference)
+        return refused(
+            400, 40000, QStringLiteral("the id is longer than %1 characters").arg(MaxReference));
     std::optional<QString> priority = text(object, "priority");
     if (message.dialect == Dialect::Gotify && priority) { // 0 to 10, Gotify's own scale
         bool isNumber = false;
@@ -170,6 +174,27 @@ Result toTopic(const Request &request, const QString &topic, bool byQuery)
 }
 
 } // namespace
+
+Result FromPayload(const QString &topic, const QByteArray &payload)
+{
+    if (payload.size() > MaxText)
+        return refused(413, 41301, QStringLiteral("the message is longer than 4096 bytes"));
+    if (!payload.isValidUtf8())
+        return refused(400, 40011, QStringLiteral("the message is no UTF-8 text"));
+    Message message;
+    message.dialect = Dialect::Mqtt;
+    message.topic = topic;
+    if (!payload.trimmed().startsWith('{')) {
+        message.text = QString::fromUtf8(payload);
+        if (message.text.trimmed().isEmpty())
+            return refused(400, 40000, QStringLiteral("the message is empty"));
+        return message;
+    }
+    const QJsonDocument json = QJsonDocument::fromJson(payload);
+    if (!json.isObject())
+        return refused(400, 40017, QStringLiteral("the message looks like JSON but is none"));
+    return fromObject(message, json.object());
+}
 
 std::optional<Result> Read(const Request &request)
 {

@@ -14,7 +14,8 @@
 // tests and fuzzers can give it anything.
 namespace Publication {
 
-constexpr qsizetype MaxText = 4096; // bytes of a message's text
+constexpr qsizetype MaxText = 4096;    // bytes of a message's text
+constexpr qsizetype MaxReference = 128; // characters of a publisher's own id for a message
 
 struct Request
 {
@@ -25,8 +26,8 @@ struct Request
     QByteArray body;
 };
 
-// How the publisher wants to hear back: as ntfy or as Gotify answers.
-enum class Dialect { Ntfy, Gotify };
+// How the publisher wants to hear back: as ntfy or as Gotify answers; over MQTT, not at all.
+enum class Dialect { Ntfy, Gotify, Mqtt };
 
 // The message a request publishes.
 struct Message
@@ -36,8 +37,9 @@ struct Message
     QString text;
     QString title;
     int priority = 3; // 1 to 5
-    QString type;     // info, warning or error; empty: info
-    std::optional<std::chrono::seconds> display;
+    QString type;     // info, warning, error or question; empty: info
+    QString reference; // the publisher's own id for it, said again with a question's answer
+    std::optional<std::chrono::seconds> display; // a question: how long its answer is awaited
     std::optional<std::chrono::seconds> lifetime;
 };
 
@@ -51,5 +53,9 @@ struct Refusal
 
 // The message, or why not. Not a publish at all (another path or method): nothing.
 std::optional<std::variant<Message, Refusal>> Read(const Request &request);
+
+// A message published over MQTT to topic (a receiver's name, or "all"): the payload's text, or a
+// JSON object with "message" and the fields a JSON publish has. Or why it is dropped.
+std::variant<Message, Refusal> FromPayload(const QString &topic, const QByteArray &payload);
 
 } // namespace Publication

@@ -29,6 +29,17 @@ CREATE TABLE IF NOT EXISTS deliveries(
     resent INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(message, receiver));
 CREATE INDEX IF NOT EXISTS pending ON deliveries(receiver, line) WHERE state <= 3;
 CREATE INDEX IF NOT EXISTS same ON messages(topic, title, text);
+CREATE TABLE IF NOT EXISTS announced(receiver TEXT PRIMARY KEY);
+)";
+
+// What a store made before questions and MQTT lacks: the publisher's id for a message, where an
+// MQTT message came from, and a question's answer.
+const char *const Version1 = R"(
+ALTER TABLE messages ADD COLUMN reference TEXT NOT NULL DEFAULT '';
+ALTER TABLE messages ADD COLUMN origin TEXT NOT NULL DEFAULT '';
+ALTER TABLE deliveries ADD COLUMN answer TEXT NOT NULL DEFAULT '';
+CREATE INDEX origin ON messages(origin) WHERE origin != '';
+PRAGMA user_version = 1;
 )";
 
 // One statement, bound and stepped; finalized however the function using it returns.
@@ -80,11 +91,12 @@ RelayStore::Message messageFrom(const Statement &row)
     message.type = row.text(6);
     message.priority = int(row.integer(7));
     message.display = row.integer(8);
+    message.reference = row.text(9);
     return message;
 }
 
-const char *const MessageColumns
-    = "SELECT id, accepted, expires, topic, title, text, type, priority, display FROM messages ";
+const char *const MessageColumns = "SELECT id, accepted, expires, topic, title, text, type, "
+                                   "priority, display, reference FROM messages ";
 
 // A folder of this user's alone, where the store has none yet.
 std::optional<QString> prepareFile(const QString &path)
@@ -138,6 +150,12 @@ std::variant<std::unique_ptr<RelayStore>, QString> RelayStore::Open(const QStrin
     // Each commit reaches the disk before the call returns: FULL syncs the log on every commit.
     for (const char *sql : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", Schema})
         if (const auto why = store->Execute(sql))
+            return failed(*why);
+    Statement version(db, "PRAGMA user_version");
+    if (!version.row())
+        return failed(store->Error());
+    if (version.integer(0) < 1)
+        if (const auto why = store->InTransaction([&store] { return store->Execute(Version1); }))
             return failed(*why);
     return store;
 }
@@ -207,6 +225,14 @@ bool RelayStore::Forget()
 std::optional<QString> RelayStore::AddOne(Publish &publish, int maxWaiting)
 {
     Message &message = publish.message;
+    if (publish.again) { // the broker's second delivery of what may have been taken already
+        Statement taken(m_db, "SELECT id FROM messages WHERE origin = ? ORDER BY id DESC LIMIT 1");
+        if (taken.bind(1, message.origin).row()) {
+            publish.id = taken.integer(0);
+            return std::nullopt;
+        }
+        publish.again = false;
+    }
     // The identical message each receiver still has waiting, whose place this one takes.
     QList<std::pair<qint64, qint64>> replaced; // message, line
     for (const QString &receiver : std::as_const(publish.receivers)) {
@@ -228,10 +254,11 @@ std::optional<QString> RelayStore::AddOne(Publish &publish, int maxWaiting)
     }
     Statement insert(m_db,
                      "INSERT INTO messages(accepted, expires, topic, title, text, type, priority, "
-                     "display) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                     "display, reference, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     insert.bind(1, message.accepted).bind(2, message.expires).bind(3, message.topic);
     insert.bind(4, message.title).bind(5, message.text).bind(6, message.type);
-    insert.bind(7, message.priority).bind(8, message.display);
+    insert.bind(7, message.priority).bind(8, message.display).bind(9, message.reference);
+    insert.bind(10, message.origin);
     if (!insert.done())
         return Error();
     message.id = sqlite3_last_insert_rowid(m_db);
@@ -297,12 +324,13 @@ std::optional<RelayStore::Message> RelayStore::Find(qint64 id) const
 QList<RelayStore::Delivery> RelayStore::DeliveriesOf(qint64 id) const
 {
     Statement rows(m_db,
-                   "SELECT receiver, state, changed, reason FROM deliveries WHERE message = ? "
-                   "ORDER BY receiver");
+                   "SELECT receiver, state, changed, reason, answer FROM deliveries WHERE "
+                   "message = ? ORDER BY receiver");
     rows.bind(1, id);
     QList<Delivery> deliveries;
     while (rows.row())
-        deliveries += Delivery{rows.text(0), State(rows.integer(1)), rows.integer(2), rows.text(3)};
+        deliveries += Delivery{
+            rows.text(0), State(rows.integer(1)), rows.integer(2), rows.text(3), rows.text(4)};
     return deliveries;
 }
 
@@ -336,6 +364,38 @@ RelayStore::Set(qint64 id, const QString &receiver, State state, qint64 now, con
     if (!update.done())
         return Error();
     return std::nullopt;
+}
+
+std::optional<QString>
+RelayStore::SetAnswer(qint64 id, const QString &receiver, const QString &answer)
+{
+    Statement update(m_db, "UPDATE deliveries SET answer = ? WHERE message = ? AND receiver = ?");
+    if (!update.bind(1, answer).bind(2, id).bind(3, receiver).done())
+        return Error();
+    return std::nullopt;
+}
+
+QStringList RelayStore::Announced() const
+{
+    Statement rows(m_db, "SELECT receiver FROM announced ORDER BY receiver");
+    QStringList announced;
+    while (rows.row())
+        announced += rows.text(0);
+    return announced;
+}
+
+std::optional<QString> RelayStore::SetAnnounced(const QStringList &receivers)
+{
+    return InTransaction([&]() -> std::optional<QString> {
+        if (const auto why = Execute("DELETE FROM announced"))
+            return why;
+        for (const QString &receiver : receivers) {
+            Statement insert(m_db, "INSERT INTO announced(receiver) VALUES (?)");
+            if (!insert.bind(1, receiver).done())
+                return Error();
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<QString> RelayStore::MergeIdentical(qint64 id, const QString &receiver, qint64 now)

@@ -42,6 +42,8 @@ public:
         QString type; // info, warning or error
         int priority = 3;
         qint64 display = 0;
+        QString reference; // the publisher's own id for it
+        QString origin;    // an MQTT message: where it came from, to know it when sent again
     };
 
     struct Delivery
@@ -50,6 +52,7 @@ public:
         State state = State::Waiting;
         qint64 changed = 0;
         QString reason; // why it failed or is held
+        QString answer; // a question's: yes, no or none
     };
 
     struct Status
@@ -73,6 +76,9 @@ public:
         Message message;
         QStringList receivers;
         std::optional<qint64> id; // none: a receiver had maxWaiting messages waiting already
+        // Delivered again by the broker: if a message of the same origin was accepted, it is
+        // that one (the id), and this stays true; else it is accepted as any other.
+        bool again = false;
     };
 
     // The store's file at path, made where missing: the file readable by this user alone, in a
@@ -99,6 +105,13 @@ public:
 
     std::optional<QString>
     Set(qint64 id, const QString &receiver, State state, qint64 now, const QString &reason = {});
+
+    std::optional<QString> SetAnswer(qint64 id, const QString &receiver, const QString &answer);
+
+    // The receivers whose entities were last announced to home automation, to take back those
+    // no longer in the settings.
+    QStringList Announced() const;
+    std::optional<QString> SetAnnounced(const QStringList &receivers);
 
     // Identical messages (topic, title, text) that wait for the receiver become one: the newest,
     // in the place of the first. For when a message comes back from a send that showed nothing,
