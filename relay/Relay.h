@@ -23,7 +23,7 @@ class Relay : public QObject
 public:
     static constexpr int ListedMessages = 100;  // GET /v1/messages
     static constexpr int MaxRateClients = 4096; // client addresses whose publishes are counted
-    static constexpr int MaxBatch = 256;        // messages accepted in one commit
+    static constexpr int MaxBatch = 64;         // messages accepted in one commit
 
     struct Options
     {

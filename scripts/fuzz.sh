@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes the answer parser, the multicast DNS reader, the settings file reader and writer, and what
-# the relay reads (publish requests, its settings file) with libFuzzer, under
+# the relay reads (publish requests, its settings file, MQTT packets and payloads) with libFuzzer, under
 # AddressSanitizer and UndefinedBehaviorSanitizer, for SECONDS each (default 60), starting from
 # the seeds in tests/fuzz/. An input that breaks a target is saved in build/fuzz/found/; add it to
 # the target's seeds together with its fix.
@@ -15,11 +15,11 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
     -DBUILD_TESTING=OFF -DQUILLORA_FUZZ=ON -DQUILLORA_WERROR=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $sanitizers" \
     -DCMAKE_EXE_LINKER_FLAGS="$sanitizers" >/dev/null
-cmake --build build/fuzz --parallel "$(nproc)" --target fuzz_answer fuzz_dns fuzz_profile fuzz_relay
+cmake --build build/fuzz --parallel "$(nproc)" --target fuzz_answer fuzz_dns fuzz_profile fuzz_relay fuzz_mqtt
 
 mkdir -p build/fuzz/found
 status=0
-for target in answer dns profile relay; do
+for target in answer dns profile relay mqtt; do
     # The seeds stay as they are; what the fuzzer learns goes to a corpus of its own.
     corpus=build/fuzz/corpus-$target
     mkdir -p "$corpus"

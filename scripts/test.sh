@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # avahi-daemon and ip: quillora-send --find beside an independent responder, on a network of its own;
-# curl and apprise: clients of the relay that nobody here wrote
-scripts/deps.sh avahi-daemon iproute2 curl apprise
+# curl and apprise: clients of the relay that nobody here wrote; mosquitto and its clients: the
+# house's MQTT broker, and what publishes to it and reads from it
+scripts/deps.sh avahi-daemon iproute2 curl apprise mosquitto mosquitto-clients
 jobs=$(nproc)
 
 echo "== Build and test"

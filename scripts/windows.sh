@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev zip wixl msitools socat iproute2 \
-    locales
+    locales mosquitto
 qt=$(scripts/windows-qt.sh)
 libraries=$(scripts/windows-libraries.sh)
 out=build/windows
@@ -91,9 +91,30 @@ run_test() { # test result-name [environment...]
     read -r p f s < <(sed -E 's/Totals: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped.*/\1 \2 \3/' <<<"$totals")
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
-for test in test_messaging test_settings test_sender test_window test_relay test_relay_service; do
+for test in test_messaging test_settings test_sender test_window test_relay test_relay_service \
+    test_mqtt; do
     run_test "$test" "$test"
 done
+# The relay's MQTT tests reach Linux's Mosquitto on loopback from Wine: plain and over TLS, with
+# this build's test certificate.
+free_port() {
+    local port
+    for port in $(shuf -i 20000-60000 -n 50); do
+        ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
+    done
+}
+broker_port=$(free_port)
+broker_tls=$(free_port)
+tests/mqtt-broker.sh "$out/broker" "$broker_port" "$broker_tls" \
+    "$PWD/$out/build/tests/certificates" >"$out/broker.log" 2>&1 &
+broker=$!
+for _ in $(seq 50); do
+    ss -Hltn "sport = :$broker_port" | grep -q . && break
+    sleep 0.2
+done
+run_test test_relay_mqtt test_relay_mqtt QUILLORA_TEST_BROKER="$broker_port" \
+    QUILLORA_TEST_BROKER_TLS="$broker_tls"
+kill "$broker" 2>/dev/null || true
 run_test test_settings test_settings-utf8 LC_ALL=hi_IN.UTF-8
 # The TLS fronts the tests started under Wine (see tests/TlsFront.h) outlive them there. Started
 # by Wine, they are named \usr\bin\socat; they serve this build's test certificates.

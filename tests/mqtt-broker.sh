@@ -1,13 +1,17 @@
 #!/bin/bash
 # A Mosquitto broker for the relay's tests, on loopback only: a password file and an access
 # list, as a house's broker has them, and persistence, so that a restarted broker keeps what it
-# had queued. Usage: tests/mqtt-broker.sh FOLDER PORT (runs in the foreground until killed).
+# had queued; with TLS_PORT, MQTT over TLS there too, with the tests' self-signed receiver.pem
+# from CERTIFICATES. Usage: tests/mqtt-broker.sh FOLDER PORT [TLS_PORT CERTIFICATES] (runs in
+# the foreground until killed).
 # The users: relay (password relay-pw-secret) reads and writes the relay's topics and Home
 # Assistant's; house (house-pw-secret) publishes under the relay's topics and reads Home
 # Assistant's; nobody else gets in.
 set -euo pipefail
 folder=$1
 port=$2
+tls_port=${3:-}
+certificates=${4:-}
 mkdir -p "$folder"
 cd "$folder"
 if [ ! -f passwords ]; then
@@ -41,4 +45,11 @@ log_type error
 log_type warning
 log_type notice
 CONF
+if [ -n "$tls_port" ]; then
+    cat >> mosquitto.conf <<CONF
+listener $tls_port 127.0.0.1
+certfile $certificates/receiver.pem
+keyfile $certificates/receiver.key
+CONF
+fi
 exec mosquitto -c mosquitto.conf

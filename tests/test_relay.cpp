@@ -1,5 +1,6 @@
 // The relay's rules: when each receiver is sent which message, from what the relay knows.
 #include "Answers.h"
+#include "MqttPayloads.h"
 #include "Publication.h"
 #include "PublishFields.h"
 #include "RelayRules.h"
@@ -7,6 +8,9 @@
 #include "Tokens.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
@@ -370,6 +374,52 @@ private slots:
         QTest::newRow("a comment after a value is part of it")
             << QByteArray("[Relay]\nTimeout=10 ; seconds\n")
             << "line 2, Timeout in [Relay]: write whole seconds from 1 to 86400";
+        QTest::newRow("MQTT, every setting")
+            << QByteArray("[MQTT]\nBroker=mqtts://broker.lan:8884\nFingerprint="
+                          + QByteArray(32, 'a').toHex(':') + "\nUser=ha\nPassword= p w \n"
+                          "ClientId=tv.relay\nPrefix=home/tv\nDiscovery=\n")
+            << defaults
+                   + ", receivers -, tokens -, mqtt mqtts://broker.lan:8884 trusting 61:61:61, "
+                     "user ha, password [p w], client tv.relay, prefix home/tv, discovery -";
+        QTest::newRow("MQTT, host and port only")
+            << QByteArray("[MQTT]\nBroker=192.168.1.2:1883\n")
+            << defaults
+                   + ", receivers -, tokens -, mqtt mqtt://192.168.1.2:1883, client "
+                     "quillora-relay-HOST, prefix quillora, discovery homeassistant";
+        QTest::newRow("MQTT, the scheme's own port")
+            << QByteArray("[mqtt]\nbroker=MQTTS://broker\n")
+            << defaults
+                   + ", receivers -, tokens -, mqtt mqtts://broker:8883, client "
+                     "quillora-relay-HOST, prefix quillora, discovery homeassistant";
+        QTest::newRow("MQTT, IPv6") << QByteArray("[MQTT]\nBroker=mqtt://[fd00::2]\n")
+                                    << defaults
+                                           + ", receivers -, tokens -, mqtt mqtt://fd00::2:1883, "
+                                             "client quillora-relay-HOST, prefix quillora, "
+                                             "discovery homeassistant";
+        QTest::newRow("MQTT, a host without a port")
+            << QByteArray("[MQTT]\nBroker=broker.lan\n")
+            << "line 2, Broker in [MQTT]: write host:port, as 192.168.1.2:1883, or "
+               "mqtts://host:port for TLS";
+        QTest::newRow("MQTT, a web address") << QByteArray("[MQTT]\nBroker=http://broker:1883\n")
+                                             << "line 2, Broker in [MQTT]: write host:port, as "
+                                                "192.168.1.2:1883, or mqtts://host:port for TLS";
+        QTest::newRow("MQTT, no broker")
+            << QByteArray("[MQTT]\nUser=ha\n")
+            << "[MQTT] names no Broker: write Broker=host:port, or leave the section out";
+        QTest::newRow("MQTT, a wildcard in the prefix")
+            << QByteArray("[MQTT]\nBroker=b:1883\nPrefix=home/#\n")
+            << "line 3, Prefix in [MQTT]: write topic levels without + or #, as quillora or "
+               "home/tv";
+        QTest::newRow("MQTT, an empty level") << QByteArray("[MQTT]\nBroker=b:1883\nPrefix=home/\n")
+                                              << "line 3, Prefix in [MQTT]: write topic levels "
+                                                 "without + or #, as quillora or home/tv";
+        QTest::newRow("MQTT, a client id with a space")
+            << QByteArray("[MQTT]\nBroker=b:1883\nClientId=my relay\n")
+            << "line 3, ClientId in [MQTT]: write 1 to 64 of A-Z, a-z, 0-9, '.', '-' and '_'";
+        QTest::newRow("MQTT, a setting misspelt")
+            << QByteArray("[MQTT]\nBrokr=b:1883\n")
+            << "line 2, Brokr in [MQTT]: no such setting: the settings are Broker, Fingerprint, "
+               "User, Password, ClientId, Prefix and Discovery";
         QTest::newRow("other sections are not the relay's")
             << QByteArray("[Dreambox]\nIP=192.168.1.20\n") << defaults + ", receivers -, tokens -";
     }
@@ -402,6 +452,17 @@ private slots:
                        got.tokens.isEmpty() ? "-" : QStringList(got.tokens.keys()).join(' '));
         if (!got.hardwareAddresses.isEmpty())
             said += ", wake " + QStringList(got.hardwareAddresses.keys()).join(' ');
+        if (const auto &mqtt = got.mqtt) {
+            said += QString(", mqtt %1://%2:%3").arg(mqtt->tls ? "mqtts" : "mqtt", mqtt->host).arg(mqtt->port);
+            if (!mqtt->fingerprint.isEmpty())
+                said += " trusting " + mqtt->fingerprint.left(3).toHex(':');
+            if (!mqtt->user.isEmpty())
+                said += ", user " + mqtt->user + ", password [" + mqtt->password + ']';
+            said += QString(", client %1, prefix %2, discovery %3")
+                        .arg(mqtt->clientIdOr("HOST"),
+                             mqtt->prefix,
+                             mqtt->discovery.isEmpty() ? "-" : mqtt->discovery);
+        }
         QCOMPARE(said, read);
     }
 
@@ -412,8 +473,10 @@ private slots:
         QTest::addColumn<QString>("request"); // METHOD path?query, then "Header: value" lines
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("read");
-        const auto row
-            = [](const char *name, const char *request, const QByteArray &body, const char *read) {
+        const auto row = [](const char *name,
+                            const char *request,
+                            const QByteArray &body,
+                            const char *read) {
                   QTest::newRow(name)
                       << QString::fromUtf8(request) << body << QString::fromUtf8(read);
               };
@@ -484,6 +547,29 @@ private slots:
             R"({"message":"x","priority":11})",
             "refused 400 40007");
         row("Gotify, plain text", "POST /message", "Done", "refused 400 40000");
+        row("ntfy, a question",
+            "POST /kitchen\nX-Type: Question\nX-Timeout: 30",
+            "Lights off?",
+            "ntfy kitchen 3 [] Lights off? question display 30");
+        row("MQTT, plain text", "MQTT /kitchen", "Ring", "mqtt kitchen 3 [] Ring");
+        row("MQTT, JSON with every field",
+            "MQTT /all",
+            R"({"message":"Off?","title":"Lights","priority":"high","type":"question",)"
+            R"("timeout":30,"lifetime":"10m","id":"lights-7"})",
+            "mqtt all 4 [Lights] Off? question display 30 lifetime 600 id lights-7");
+        row("MQTT, JSON without message", "MQTT /kitchen", R"({"title":"x"})", "refused 400 40017");
+        row("MQTT, a message that is no text",
+            "MQTT /kitchen",
+            R"({"message":["Ring"]})",
+            "refused 400 40017");
+        row("MQTT, JSON that is none", "MQTT /kitchen", " {Ring", "refused 400 40017");
+        row("MQTT, nothing", "MQTT /kitchen", " \n", "refused 400 40000");
+        row("MQTT, no UTF-8", "MQTT /kitchen", "\xc3\x28", "refused 400 40011");
+        row("MQTT, 4097 bytes", "MQTT /kitchen", QByteArray(4097, 'x'), "refused 413 41301");
+        row("MQTT, an id too long",
+            "MQTT /kitchen",
+            R"({"message":"x","id":")" + QByteArray(129, 'i') + R"("})",
+            "refused 400 40000");
         row("another path", "GET /v1/health", "", "not a publish");
         row("a subscription", "GET /kitchen/json", "", "not a publish");
     }
@@ -504,7 +590,9 @@ private slots:
             given.headers
                 += {line.section(':', 0, 0).toLatin1(), line.section(':', 1).trimmed().toUtf8()};
         given.body = body;
-        const auto got = Publication::Read(given);
+        const auto got = given.method == "MQTT"
+                             ? std::optional(Publication::FromPayload(url.path().mid(1), body))
+                             : Publication::Read(given);
         QString said = "not a publish";
         if (got && std::holds_alternative<Publication::Refusal>(*got)) {
             const auto &refusal = std::get<Publication::Refusal>(*got);
@@ -516,7 +604,7 @@ private slots:
                                      ? QString::number(message.text.size()) + " bytes"
                                      : message.text;
             said = QString("%1 %2 %3 [%4] %5")
-                       .arg(message.dialect == Publication::Dialect::Ntfy ? "ntfy" : "gotify",
+                       .arg(QStringList{"ntfy", "gotify", "mqtt"}[int(message.dialect)],
                             message.topic)
                        .arg(message.priority)
                        .arg(message.title, text);
@@ -526,8 +614,121 @@ private slots:
                 said += " display " + QString::number(message.display->count());
             if (message.lifetime)
                 said += " lifetime " + QString::number(message.lifetime->count());
+            if (!message.reference.isEmpty())
+                said += " id " + message.reference;
         }
         QCOMPARE(said, read);
+    }
+
+    // Home Assistant's discovery configs for the receiver living-room, under the prefix home/tv,
+    // field by field as its MQTT documentation asks for each kind of entity.
+    void discovery_data()
+    {
+        QTest::addColumn<QString>("topic"); // under homeassistant/
+        QTest::addColumn<QString>("field"); // a path of names; "*" for the whole payload
+        QTest::addColumn<QString>("value"); // as compact JSON
+        const auto row = [](const char *topic, const char *field, const char *value) {
+            QTest::addRow("%s %s", topic, field) << topic << field << value;
+        };
+        const char *notify = "notify/quillora_living-room/message/config";
+        const char *screen = "binary_sensor/quillora_living-room/screen/config";
+        const char *waiting = "sensor/quillora_living-room/waiting/config";
+        const char *wake = "button/quillora_living-room/wake/config";
+        const char *answer = "event/quillora_living-room/answer/config";
+        for (const char *each : {notify, screen, waiting, wake, answer}) {
+            row(each, "device.identifiers", R"(["quillora_living-room"])");
+            row(each, "device.manufacturer", R"("Quillora")");
+            row(each, "device.via_device", R"("quillora_relay_relay-1")");
+            row(each, "availability_topic", R"("home/tv/relay/availability")");
+        }
+        row(notify, "name", "null"); // the entity is named for its device
+        row(notify, "unique_id", R"("quillora_living-room_message")");
+        row(notify, "command_topic", R"("home/tv/living-room/notify")");
+        row(screen, "name", R"("Screen on")");
+        row(screen, "state_topic", R"("home/tv/living-room/state")");
+        row(screen, "device_class", R"("power")");
+        row(waiting, "name", R"("Messages waiting")");
+        row(waiting, "value_template", R"("{{ value_json.waiting }}")");
+        row(waiting, "state_class", R"("measurement")");
+        row(wake, "name", R"("Wake")");
+        row(wake, "command_topic", R"("home/tv/living-room/wake")");
+        row(answer, "name", R"("Answer")");
+        row(answer, "state_topic", R"("home/tv/living-room/answer")");
+        row(answer, "event_types", R"(["yes","no","none"])");
+        const char *relay = "binary_sensor/quillora_relay_relay-1/connected/config";
+        row(relay, "device.identifiers", R"(["quillora_relay_relay-1"])");
+        row(relay, "device_class", R"("connectivity")");
+        row(relay, "state_topic", R"("home/tv/relay/availability")");
+        row(relay, "payload_on", R"("online")");
+        row(relay, "payload_off", R"("offline")");
+    }
+
+    void discovery()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        const MqttPayloads::Topics topics{"home/tv", "homeassistant", "relay-1"};
+        MqttPayloads::Retained all = MqttPayloads::DiscoveryConfigs(topics, "living-room", "1.0");
+        all += MqttPayloads::RelayConfig(topics, "1.0");
+        QByteArray payload;
+        for (const auto &[where, what] : all)
+            if (where == "homeassistant/" + topic)
+                payload = what;
+        QJsonValue found = QJsonDocument::fromJson(payload).object();
+        for (const QString &name : field.split('.'))
+            found = found.toObject().value(name);
+        QVERIFY2(!found.isUndefined(), qPrintable(payload));
+        const QByteArray got = QJsonDocument(QJsonArray{found}).toJson(QJsonDocument::Compact);
+        QCOMPARE(QString::fromUtf8(got.mid(1, got.size() - 2)), value);
+    }
+
+    // The relay's topics: what each that it listens to asks, and what it publishes.
+    void mqttTopics_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("a receiver's messages") << "home/tv/living-room/notify" << "notify living-room";
+        QTest::newRow("every receiver's") << "home/tv/all/notify" << "notify all";
+        QTest::newRow("a wake") << "home/tv/kitchen/wake" << "wake kitchen";
+        QTest::newRow("waking all is no command") << "home/tv/all/wake" << "-";
+        QTest::newRow("its own state") << "home/tv/kitchen/state" << "-";
+        QTest::newRow("a name that is none") << "home/tv/a b/notify" << "-";
+        QTest::newRow("a level more") << "home/tv/kitchen/notify/x" << "-";
+        QTest::newRow("another prefix") << "home/tvs/kitchen/notify" << "-";
+    }
+
+    void mqttTopics()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QString, asked);
+        const MqttPayloads::Topics topics{"home/tv", "homeassistant", "relay-1"};
+        const auto got = topics.asked(topic);
+        QCOMPARE(got ? QString(got->kind == MqttPayloads::Topics::Asked::Kind::Wake ? "wake "
+                                                                                     : "notify ")
+                           + got->receiver
+                     : "-",
+                 asked);
+    }
+
+    // The state, the answers and the configs taken back, as the broker gets them.
+    void mqttPayloads()
+    {
+        const MqttPayloads::Topics topics{"q", "ha", "r"};
+        QCOMPARE(MqttPayloads::StateJson({}),
+                 QByteArray(R"({"last":null,"power":"unknown","waiting":0})"));
+        QCOMPARE(MqttPayloads::StateJson({"standby", 2, 17, "held-standby", 1700000000}),
+                 QByteArray(R"({"last":{"at":1700000000,"id":"17","state":"held-standby"},)"
+                            R"("power":"standby","waiting":2})"));
+        QCOMPARE(MqttPayloads::AnswerJson("door-1", 9, "yes"),
+                 QByteArray(R"({"answer":"yes","id":"door-1","message":"9"})"));
+        QCOMPARE(MqttPayloads::AnswerJson({}, 9, "none"),
+                 QByteArray(R"({"answer":"none","id":"9","message":"9"})"));
+        const MqttPayloads::Retained cleared = MqttPayloads::ClearedConfigs(topics, "kitchen");
+        QCOMPARE(cleared.size(), 6);
+        for (const auto &[topic, payload] : cleared)
+            QVERIFY2(payload.isEmpty() && (topic.startsWith("ha/") || topic == "q/kitchen/state"),
+                     qPrintable(topic));
     }
 
     // Which token a request carries, with the tokens ha (secret tk_3fa8c1d0) and kuma

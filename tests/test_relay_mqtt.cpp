@@ -6,10 +6,12 @@
 #include "MqttClient.h"
 #include "RelayRig.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTcpServer>
 
@@ -41,6 +43,7 @@ public:
     {
         if (const QByteArray given = qgetenv("QUILLORA_TEST_BROKER"); !given.isEmpty()) {
             port = quint16(given.toUInt());
+            tlsPort = quint16(qgetenv("QUILLORA_TEST_BROKER_TLS").toUInt());
             return true;
         }
         if (QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty()
@@ -49,11 +52,13 @@ public:
                                   "QUILLORA_TEST_BROKER names one)");
             return false;
         }
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
+        QTcpServer probe, tlsProbe;
+        if (!probe.listen(QHostAddress::LocalHost, 0) || !tlsProbe.listen(QHostAddress::LocalHost, 0))
             return false;
         port = probe.serverPort();
+        tlsPort = tlsProbe.serverPort();
         probe.close();
+        tlsProbe.close();
         if (!run())
             port = 0;
         return port != 0;
@@ -76,6 +81,7 @@ public:
     }
 
     quint16 port = 0;
+    quint16 tlsPort = 0; // MQTT over TLS, with the tests' certificate receiver.pem
 
 private:
     bool run()
@@ -89,7 +95,9 @@ private:
         m_process.start("bash",
                         {QStringLiteral(QUILLORA_SOURCE_DIR "/tests/mqtt-broker.sh"),
                          m_dir->path(),
-                         QString::number(port)});
+                         QString::number(port),
+                         QString::number(tlsPort),
+                         QStringLiteral(QUILLORA_CERTIFICATES)});
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 10000 && m_process.state() != QProcess::NotRunning) {
@@ -336,6 +344,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(rig.count("dropped: a message on"), dropped, 5000);
         QCOMPARE(all(), shown);
+    }
+
+    // MQTT over TLS: the broker's certificate is its own, trusted by its fingerprint only.
+    void tls_data()
+    {
+        QTest::addColumn<QString>("fingerprint"); // "receiver", "other" or none
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("trusted by its fingerprint") << "receiver" << true;
+        QTest::newRow("no fingerprint") << "" << false;
+        QTest::newRow("another fingerprint") << "other" << false;
+    }
+
+    void tls()
+    {
+        QFETCH(QString, fingerprint);
+        QFETCH(bool, connects);
+        if (m_broker.tlsPort == 0)
+            QSKIP("the broker has no TLS listener here");
+        FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
+        QStringList shown;
+        connect(&receiver, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
+            shown += text;
+        });
+        const QString name = rowName();
+        QString more;
+        if (!fingerprint.isEmpty())
+            more = "Fingerprint="
+                   + QSslCertificate::fromPath(QUILLORA_CERTIFICATES "/" + fingerprint + ".pem")
+                         .value(0)
+                         .digest(QCryptographicHash::Sha256)
+                         .toHex(':')
+                   + '\n';
+        const QString ini = settingsFor(receiver.serverPort())
+                            + mqttSettings(m_broker.tlsPort, name, more)
+                                  .replace("Broker=127.0.0.1", "Broker=mqtts://127.0.0.1");
+        Rig rig;
+        QVERIFY(rig.start(ini));
+        if (!connects) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.count("MQTT: the broker at mqtts://"), 1, 10000);
+            QVERIFY2(rig.log.join('\n').contains("certificate is not trusted"),
+                     qPrintable(rig.log.join('\n')));
+            QCOMPARE(rig.count("MQTT: connected"), 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rig.count("MQTT: connected"), 1, 10000);
+        QVERIFY(publish(m_broker.port, "quillora/" + name + "/living-room/notify", "Secure"));
+        QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList{"Secure"}, 10000);
     }
 
     // The relay away while the house publishes: the broker keeps the messages for its session

@@ -47,7 +47,7 @@ public:
     static constexpr int MaxUnsent = 1000;
     // What one turn of the event loop reads: bytes kept (any packet read whole fits), steps.
     static constexpr qsizetype ReadAtOnce = 2 * MqttPacket::MaxKept;
-    static constexpr int StepsAtOnce = 200;
+    static constexpr int StepsAtOnce = 64;
 
     explicit MqttClient(Options options, QObject *parent = nullptr);
     ~MqttClient() override;
