@@ -5,10 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSysInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QTimer>
 
 namespace {
@@ -189,8 +189,8 @@ std::optional<QString> Relay::start()
                 [this, name = receiver.key()](qint64 id, const QString &answer) {
                     const auto message = m_store->Find(id);
                     if (m_mqtt && message)
-                        m_mqtt->publishAnswer(name,
-                                              MqttPayloads::AnswerJson(message->reference, id, answer));
+                        m_mqtt->publishAnswer(
+                            name, MqttPayloads::AnswerJson(message->reference, id, answer));
                 });
     }
     if (m_queues.isEmpty())
@@ -288,8 +288,8 @@ void Relay::fromBroker(const Publication::Message &message,
     const QStringList receivers = receiversOf(message.topic);
     if (receivers.isEmpty()) {
         m_mqtt->acknowledge(received);
-        m_options.log(
-            QStringLiteral("dropped: a message for %1: no receiver is called so").arg(message.topic));
+        m_options.log(QStringLiteral("dropped: a message for %1: no receiver is called so")
+                          .arg(message.topic));
         return;
     }
     take(message,
@@ -407,9 +407,8 @@ void Relay::takeRequest(const Publication::Message &message,
                              .arg(m_settings.maxWaiting)},
                         dialect));
         case Took::NotStored:
-            return answer(
-                refused({500, 50001, QStringLiteral("the relay could not store the message")},
-                        dialect));
+            return answer(refused(
+                {500, 50001, QStringLiteral("the relay could not store the message")}, dialect));
         }
     });
 }
@@ -435,9 +434,8 @@ void Relay::take(const Publication::Message &message,
     stored.origin = origin;
     if (m_batch.isEmpty()) // those that come meanwhile share the commit
         QTimer::singleShot(0, this, &Relay::commit);
-    m_batch += Taken{{stored, receivers, std::nullopt, again && !origin.isEmpty()},
-                     message,
-                     std::move(done)};
+    m_batch += Taken{
+        {stored, receivers, std::nullopt, again && !origin.isEmpty()}, message, std::move(done)};
     if (m_batch.size() >= MaxBatch) // a commit stays short, whatever floods in
         commit();
 }
@@ -457,8 +455,8 @@ void Relay::commit()
     for (qsizetype i = 0; i < batch.size(); ++i) {
         Taken &taken = batch[i];
         taken.publish = publishes[i];
-        const Took took = why                  ? Took::NotStored
-                          : !taken.publish.id  ? Took::Full
+        const Took took = why                   ? Took::NotStored
+                          : !taken.publish.id   ? Took::Full
                           : taken.publish.again ? Took::Again
                                                 : Took::Accepted;
         if (took == Took::Full)

@@ -94,7 +94,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
     QCommandLineParser arguments;
     arguments.setApplicationDescription(QStringLiteral(
-        "Takes the house's notifications (ntfy, Gotify, webhooks) and shows each on the TV, in "
+        "Takes the house's notifications (ntfy, Gotify, webhooks, MQTT) and shows each on the TV, "
+        "in "
         "order, once, while the screen is on and the message is still worth showing."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays help on commandline options."));

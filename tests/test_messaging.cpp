@@ -2812,7 +2812,13 @@ private slots:
             "refused",
             0,
             "wake on LAN, after 2000 PowerState");
-        row("told to wake, in standby", "wakeup", "", Step::PowerState, power("true"), 0, "send Wake");
+        row("told to wake, in standby",
+            "wakeup",
+            "",
+            Step::PowerState,
+            power("true"),
+            0,
+            "send Wake");
         row("told to wake, woken and on",
             "wakeup",
             "woken",

@@ -1,7 +1,12 @@
 // MQTT 3.1.1's packets as the relay writes them to a broker and reads them from one: what a
 // broker may send, read; what it may not, refused; what is cut short, waited for.
+#include "MqttClient.h"
 #include "MqttPacket.h"
 
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -71,7 +76,8 @@ private slots:
         row("suback, a code unknown", "9003000103", "malformed");
         row("pingresp", "d000", "pingresp");
         row("publish, QoS 0", "30070003612f626869", "publish a/b qos 0 [hi]");
-        row("publish, QoS 1 kept, again", "3b090003612f62000a6869",
+        row("publish, QoS 1 kept, again",
+            "3b090003612f62000a6869",
             "publish a/b qos 1 id 10 retain dup [hi]");
         row("publish, empty", "30050003612f62", "publish a/b qos 0 []");
         row("publish, QoS 2", "34090003612f62000a6869", "malformed");
@@ -92,7 +98,8 @@ private slots:
         row("connect from the broker", "100c00044d5154540402001e0000", "malformed");
         row("a kept packet too long", "40a0cd0600", "malformed");
         // 100 000 bytes announced: read as far as the topic and id, the rest is to be skipped.
-        row("publish beyond what is kept", "32a08d060003612f620005",
+        row("publish beyond what is kept",
+            "32a08d060003612f620005",
             "oversized a/b qos 1 id 5 size 100000 skip 99993");
         row("publish beyond, its head cut short", "32a08d060003612f", "need more", 8);
     }
@@ -112,7 +119,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("packet");
         QTest::addColumn<QByteArray>("hex");
-        MqttPacket::Connect connect{"relay", "ha", "pw", 30, false,
+        MqttPacket::Connect connect{"relay",
+                                    "ha",
+                                    "pw",
+                                    30,
+                                    false,
                                     MqttPacket::Will{"q/relay/availability", "offline", 1, true}};
         QTest::newRow("connect: session kept, will, login")
             << MqttPacket::connect(connect)
@@ -120,7 +131,8 @@ private slots:
                           "6162696c69747900076f66666c696e650002686100027077");
         QTest::newRow("connect: clean, nothing more")
             << MqttPacket::connect({"c", {}, {}, 60, true, std::nullopt})
-            << QByteArray("100d00044d515454040200" "3c000163");
+            << QByteArray("100d00044d515454040200"
+                          "3c000163");
         QTest::newRow("subscribe")
             << MqttPacket::subscribe(7, {{"q/all/notify", 1}, {"q/tv/wake", 0}})
             << QByteArray("821d0007000c712f616c6c2f6e6f74696679010009712f74762f77616b6500");
@@ -128,8 +140,7 @@ private slots:
             << MqttPacket::publish({"q/tv/state", "{}", 1, true, false, 258})
             << QByteArray("3310000a712f74762f737461746501027b7d");
         QTest::newRow("publish, 200 bytes: two bytes of length")
-            << MqttPacket::publish({"t", QByteArray(200, 'x'), 0, false, false, 0})
-                   .left(6)
+            << MqttPacket::publish({"t", QByteArray(200, 'x'), 0, false, false, 0}).left(6)
             << QByteArray("30cb01000174");
         QTest::newRow("puback") << MqttPacket::puback(0x1234) << QByteArray("40021234");
         QTest::newRow("pingreq") << MqttPacket::pingreq() << QByteArray("c000");
@@ -141,6 +152,41 @@ private slots:
         QFETCH(QByteArray, packet);
         QFETCH(QByteArray, hex);
         QCOMPARE(packet.toHex(), hex);
+    }
+
+    // A broker that hangs up at once is called again after pauses that double up to the longest,
+    // and each time the client says why it lost the connection.
+    void connectsAgainWithGrowingPauses()
+    {
+        QTcpServer broker;
+        QVERIFY(broker.listen(QHostAddress::LocalHost, 0));
+        QList<qint64> at;
+        QElapsedTimer clock;
+        clock.start();
+        connect(&broker, &QTcpServer::newConnection, this, [&] {
+            at += clock.elapsed();
+            broker.nextPendingConnection()->close();
+        });
+        MqttClient::Options options;
+        options.host = QStringLiteral("127.0.0.1");
+        options.port = broker.serverPort();
+        options.connect.clientId = QStringLiteral("pauses");
+        options.firstPause = std::chrono::milliseconds(100);
+        options.longestPause = std::chrono::milliseconds(400);
+        MqttClient client(options);
+        QSignalSpy lost(&client, &MqttClient::lost);
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 6, 10000);
+        const QList<qint64> pauses{100, 200, 400, 400, 400};
+        for (qsizetype i = 0; i < pauses.size(); ++i) {
+            const qint64 gap = at[i + 1] - at[i];
+            // A timer may end up to a twentieth early.
+            QVERIFY2(gap >= pauses[i] * 9 / 10 && gap < pauses[i] + 250,
+                     qPrintable(QStringLiteral("pause %1: %2 ms").arg(i).arg(gap)));
+        }
+        QVERIFY(lost.size() >= 5);
+        QCOMPARE(lost.first().first().toString(), QString("the broker closed the connection"));
+        QVERIFY(!client.isConnected());
     }
 };
 

@@ -376,8 +376,9 @@ private slots:
             << "line 2, Timeout in [Relay]: write whole seconds from 1 to 86400";
         QTest::newRow("MQTT, every setting")
             << QByteArray("[MQTT]\nBroker=mqtts://broker.lan:8884\nFingerprint="
-                          + QByteArray(32, 'a').toHex(':') + "\nUser=ha\nPassword= p w \n"
-                          "ClientId=tv.relay\nPrefix=home/tv\nDiscovery=\n")
+                          + QByteArray(32, 'a').toHex(':')
+                          + "\nUser=ha\nPassword= p w \n"
+                            "ClientId=tv.relay\nPrefix=home/tv\nDiscovery=\n")
             << defaults
                    + ", receivers -, tokens -, mqtt mqtts://broker.lan:8884 trusting 61:61:61, "
                      "user ha, password [p w], client tv.relay, prefix home/tv, discovery -";
@@ -453,7 +454,9 @@ private slots:
         if (!got.hardwareAddresses.isEmpty())
             said += ", wake " + QStringList(got.hardwareAddresses.keys()).join(' ');
         if (const auto &mqtt = got.mqtt) {
-            said += QString(", mqtt %1://%2:%3").arg(mqtt->tls ? "mqtts" : "mqtt", mqtt->host).arg(mqtt->port);
+            said += QString(", mqtt %1://%2:%3")
+                        .arg(mqtt->tls ? "mqtts" : "mqtt", mqtt->host)
+                        .arg(mqtt->port);
             if (!mqtt->fingerprint.isEmpty())
                 said += " trusting " + mqtt->fingerprint.left(3).toHex(':');
             if (!mqtt->user.isEmpty())
@@ -473,10 +476,8 @@ private slots:
         QTest::addColumn<QString>("request"); // METHOD path?query, then "Header: value" lines
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("read");
-        const auto row = [](const char *name,
-                            const char *request,
-                            const QByteArray &body,
-                            const char *read) {
+        const auto row
+            = [](const char *name, const char *request, const QByteArray &body, const char *read) {
                   QTest::newRow(name)
                       << QString::fromUtf8(request) << body << QString::fromUtf8(read);
               };
@@ -688,14 +689,17 @@ private slots:
     {
         QTest::addColumn<QString>("topic");
         QTest::addColumn<QString>("asked");
-        QTest::newRow("a receiver's messages") << "home/tv/living-room/notify" << "notify living-room";
-        QTest::newRow("every receiver's") << "home/tv/all/notify" << "notify all";
-        QTest::newRow("a wake") << "home/tv/kitchen/wake" << "wake kitchen";
-        QTest::newRow("waking all is no command") << "home/tv/all/wake" << "-";
-        QTest::newRow("its own state") << "home/tv/kitchen/state" << "-";
-        QTest::newRow("a name that is none") << "home/tv/a b/notify" << "-";
-        QTest::newRow("a level more") << "home/tv/kitchen/notify/x" << "-";
-        QTest::newRow("another prefix") << "home/tvs/kitchen/notify" << "-";
+        const auto row = [](const char *name, const char *topic, const char *asked) {
+            QTest::newRow(name) << QString(topic) << QString(asked);
+        };
+        row("a receiver's messages", "home/tv/living-room/notify", "notify living-room");
+        row("every receiver's", "home/tv/all/notify", "notify all");
+        row("a wake", "home/tv/kitchen/wake", "wake kitchen");
+        row("waking all is no command", "home/tv/all/wake", "-");
+        row("its own state", "home/tv/kitchen/state", "-");
+        row("a name that is none", "home/tv/a b/notify", "-");
+        row("a level more", "home/tv/kitchen/notify/x", "-");
+        row("another prefix", "home/tvs/kitchen/notify", "-");
     }
 
     void mqttTopics()
@@ -705,7 +709,7 @@ private slots:
         const MqttPayloads::Topics topics{"home/tv", "homeassistant", "relay-1"};
         const auto got = topics.asked(topic);
         QCOMPARE(got ? QString(got->kind == MqttPayloads::Topics::Asked::Kind::Wake ? "wake "
-                                                                                     : "notify ")
+                                                                                    : "notify ")
                            + got->receiver
                      : "-",
                  asked);

@@ -53,7 +53,8 @@ public:
             return false;
         }
         QTcpServer probe, tlsProbe;
-        if (!probe.listen(QHostAddress::LocalHost, 0) || !tlsProbe.listen(QHostAddress::LocalHost, 0))
+        if (!probe.listen(QHostAddress::LocalHost, 0)
+            || !tlsProbe.listen(QHostAddress::LocalHost, 0))
             return false;
         port = probe.serverPort();
         tlsPort = tlsProbe.serverPort();
@@ -128,14 +129,35 @@ MqttClient::Options houseClient(quint16 port, const QString &id)
     return options;
 }
 
+// mosquitto_pub's and mosquitto_sub's arguments for the house's user, at QoS 1.
+QStringList asHouse(quint16 port)
+{
+    return {"-h",
+            "127.0.0.1",
+            "-p",
+            QString::number(port),
+            "-u",
+            "house",
+            "-P",
+            HousePassword,
+            "-q",
+            "1"};
+}
+
+// The relay's own client connected, under Wine.
+bool connected(MqttClient &client)
+{
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.start();
+    return connected.wait(5000);
+}
+
 // Publishes as the house does: mosquitto_pub, the payload read from its standard input.
 bool publish(quint16 port, const QString &topic, const QByteArray &payload, bool retain = false)
 {
     if (!withMosquitto()) {
         MqttClient client(houseClient(port, QStringLiteral("test-house-pub")));
-        QSignalSpy connected(&client, &MqttClient::connected);
-        client.start();
-        if (!connected.wait(5000))
+        if (!connected(client))
             return false;
         client.publish(topic, payload, 1, retain);
         bool done = false;
@@ -143,8 +165,7 @@ bool publish(quint16 port, const QString &topic, const QByteArray &payload, bool
         return QTest::qWaitFor([&done] { return done; }, 5000);
     }
     QProcess pub;
-    QStringList arguments{"-h", "127.0.0.1", "-p", QString::number(port), "-u", "house", "-P",
-                          HousePassword, "-q", "1", "-t", topic, "-s"};
+    QStringList arguments = asHouse(port) + QStringList{"-t", topic, "-s"};
     if (retain)
         arguments += "-r";
     pub.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -171,16 +192,13 @@ public:
                 seen += {received.publish.topic, received.publish.retain, received.publish.payload};
                 m_client->acknowledge(received);
             });
-            QSignalSpy connected(m_client.get(), &MqttClient::connected);
-            m_client->start();
-            connected.wait(5000);
+            connected(*m_client);
             return;
         }
         // One line a publish: retained flag, topic, payload (hex, so that any bytes survive).
         m_sub.start("mosquitto_sub",
-                    {"-h", "127.0.0.1", "-p", QString::number(port), "-u", "house", "-P",
-                     HousePassword, "-q", "1", "-t", filters[0], "-t", filters[1], "-F",
-                     "%r %t %x"});
+                    asHouse(port)
+                        + QStringList{"-t", filters[0], "-t", filters[1], "-F", "%r %t %x"});
         m_sub.waitForStarted();
         connect(&m_sub, &QProcess::readyReadStandardOutput, this, [this] {
             while (m_sub.canReadLine()) {
@@ -282,19 +300,23 @@ private slots:
         QTest::newRow("all") << QStringList{"all|Smoke"} << "Smoke|Smoke" << 0;
         QTest::newRow("in order") << QStringList{"living-room|one", "all|two", "living-room|three"}
                                   << "one two three|two" << 0;
-        QTest::newRow("not UTF-8") << QStringList{"living-room|hex:fffe", "living-room|after"}
-                                   << "after|" << 1;
+        QTest::newRow("not UTF-8")
+            << QStringList{"living-room|hex:fffe", "living-room|after"} << "after|" << 1;
         QTest::newRow("4097 bytes")
             << QStringList{"living-room|" + QString(4097, 'x'), "living-room|after"} << "after|"
             << 1;
-        QTest::newRow("4096 bytes") << QStringList{"living-room|" + QString(4096, 'x')}
-                                    << QString(4096, 'x') + "|" << 0;
-        QTest::newRow("JSON without message")
-            << QStringList{R"(living-room|{"title":"Door"})", R"(living-room|{"message":5})",
-                           "living-room|{not json", "living-room|after"}
-            << "after|" << 3;
-        QTest::newRow("a bad type") << QStringList{R"(kitchen|{"message":"x","type":"loud"})"}
-                                    << "|" << 1;
+        QTest::newRow("100 000 bytes: read past, not into memory")
+            << QStringList{"living-room|" + QString(100000, 'x'), "living-room|after"} << "after|"
+            << 1;
+        QTest::newRow("4096 bytes")
+            << QStringList{"living-room|" + QString(4096, 'x')} << QString(4096, 'x') + "|" << 0;
+        QTest::newRow("JSON without message") << QStringList{R"(living-room|{"title":"Door"})",
+                                                             R"(living-room|{"message":5})",
+                                                             "living-room|{not json",
+                                                             "living-room|after"}
+                                              << "after|" << 3;
+        QTest::newRow("a bad type")
+            << QStringList{R"(kitchen|{"message":"x","type":"loud"})"} << "|" << 1;
         QTest::newRow("retained") << QStringList{"retain:living-room|Old news", "living-room|New"}
                                   << "New|" << 1;
         QTest::newRow("no such receiver")
@@ -393,6 +415,47 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList{"Secure"}, 10000);
     }
 
+    // A message the client's reader has not said is safe is not acknowledged: the broker hands
+    // it over again on the next connection, marked so, and forgets it once acknowledged.
+    void acknowledgedOnlyWhenSaid()
+    {
+        auto options = houseClient(m_broker.port, QStringLiteral("test-ack"));
+        options.connect.cleanSession = false;
+        options.subscriptions = {{"quillora/ack/notify", 1}};
+        QList<MqttClient::Received> got;
+        // The message comes again as soon as the broker takes the connection.
+        const auto session = [&](bool acknowledge, qsizetype count) {
+            MqttClient client(options);
+            connect(&client, &MqttClient::lost, this, [](const QString &why) {
+                qWarning("lost: %s", qPrintable(why));
+            });
+            connect(&client, &MqttClient::received, this, [&](const MqttClient::Received &one) {
+                got += one;
+                if (acknowledge)
+                    client.acknowledge(one);
+            });
+            QVERIFY(connected(client));
+            if (got.isEmpty())
+                QVERIFY(publish(m_broker.port, "quillora/ack/notify", "Door"));
+            QTRY_COMPARE_WITH_TIMEOUT(got.size(), count, 5000);
+            bool stopped = false;
+            client.stop([&stopped] { stopped = true; });
+            QTRY_VERIFY(stopped);
+        };
+        session(false, 1);
+        session(true, 2); // the same message again
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[1].publish.payload, QByteArray("Door"));
+        QVERIFY(!got[0].publish.duplicate);
+        QVERIFY(got[1].publish.duplicate);
+        MqttClient client(options); // acknowledged: nothing more
+        connect(&client, &MqttClient::received, this, [&](const auto &one) { got += one; });
+        QVERIFY(connected(client));
+        QVERIFY(publish(m_broker.port, "quillora/ack/notify", "Bell"));
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 3, 5000);
+        QCOMPARE(got[2].publish.payload, QByteArray("Bell"));
+    }
+
     // The relay away while the house publishes: the broker keeps the messages for its session
     // and hands them over when it is back; availability says where it is meanwhile.
     void persistentSession()
@@ -408,7 +471,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.start(ini));
         QTRY_VERIFY_WITH_TIMEOUT(rig.count("MQTT: connected") == 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(retained(m_broker.port, availability), QByteArray("online"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            retained(m_broker.port, availability), QByteArray("online"), 5000);
         bool stopped = false;
         rig.relay->stop([&stopped] { stopped = true; });
         QTRY_VERIFY_WITH_TIMEOUT(stopped, 5000);
@@ -418,7 +482,8 @@ private slots:
             QVERIFY(publish(m_broker.port, "quillora/" + name + "/living-room/notify", text));
         QVERIFY(rig.start(ini)); // the same store, the same client id
         QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList({"first", "second"}), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(retained(m_broker.port, availability), QByteArray("online"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            retained(m_broker.port, availability), QByteArray("online"), 5000);
         QVERIFY(rig.settled());
         QCOMPARE(shown.size(), 2);
     }
@@ -448,11 +513,12 @@ private slots:
         QVERIFY(publish(m_broker.port, notify, "after"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.count("accepted: "), 2, 10000);
         const QString state = "quillora/" + name + "/living-room/state";
-        QTRY_VERIFY_WITH_TIMEOUT(QJsonDocument::fromJson(retained(m_broker.port, state).value_or(""))
-                                         .object()
-                                         .value("waiting")
-                                     == 2,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QJsonDocument::fromJson(retained(m_broker.port, state).value_or(""))
+                    .object()
+                    .value("waiting")
+                == 2,
+            10000);
         receiver.setStandby(false);
         QTRY_COMPARE_WITH_TIMEOUT(shown, QStringList({"before", "after"}), 15000);
         QVERIFY(rig.settled());
@@ -478,7 +544,8 @@ private slots:
         QCOMPARE(now().value("waiting").toInt(), 1);
         QCOMPARE(now().value("last").toObject().value("state").toString(), QString("held-standby"));
         QVERIFY(publish(m_broker.port, "quillora/" + name + "/living-room/wake", "PRESS"));
-        QTRY_COMPARE_WITH_TIMEOUT(now().value("last").toObject().value("state").toString(), QString("shown"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            now().value("last").toObject().value("state").toString(), QString("shown"), 10000);
         QCOMPARE(now().value("power").toString(), QString("on"));
         QCOMPARE(now().value("waiting").toInt(), 0);
         QVERIFY(receiver.powerRequests().contains("4")); // woken by the relay
@@ -498,19 +565,22 @@ private slots:
         probe.close();
         QFile ini(dir.filePath("relay.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Relay]\nListen=127.0.0.1:%1\n[Receivers]\nliving-room=127.0.0.1:9\n")
-                      .arg(port)
-                      .append(mqttSettings(m_broker.port, name))
-                      .toUtf8());
+        ini.write(
+            QStringLiteral("[Relay]\nListen=127.0.0.1:%1\n[Receivers]\nliving-room=127.0.0.1:9\n")
+                .arg(port)
+                .append(mqttSettings(m_broker.port, name))
+                .toUtf8());
         ini.close();
         const QString availability = "quillora/" + name + "/relay/availability";
         QProcess relay;
         relay.setProcessChannelMode(QProcess::MergedChannels);
         relay.start(QUILLORA_RELAY, {"--config", ini.fileName()});
-        QTRY_COMPARE_WITH_TIMEOUT(retained(m_broker.port, availability), QByteArray("online"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            retained(m_broker.port, availability), QByteArray("online"), 10000);
         relay.kill();
         QVERIFY(relay.waitForFinished(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(retained(m_broker.port, availability), QByteArray("offline"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            retained(m_broker.port, availability), QByteArray("offline"), 10000);
         QVERIFY2(!relay.readAll().contains("pw-secret"), "a password in the log");
     }
 
@@ -520,14 +590,18 @@ private slots:
     {
         const QString name = rowName();
         const QString node = "homeassistant/" + name + "/%1/quillora_%2/%3/config";
-        const QStringList objects{"notify|message", "binary_sensor|screen", "sensor|waiting",
-                                  "button|wake", "event|answer"};
+        const QStringList objects{"notify|message",
+                                  "binary_sensor|screen",
+                                  "sensor|waiting",
+                                  "button|wake",
+                                  "event|answer"};
         Rig rig;
         QVERIFY(rig.start("[Receivers]\nliving-room=127.0.0.1:9\nkitchen=127.0.0.1:9\n"
                           + mqttSettings(m_broker.port, name)));
         QTRY_VERIFY_WITH_TIMEOUT(rig.count("MQTT: connected") == 1, 10000);
         for (const QString &object : objects) {
-            const QString topic = node.arg(object.section('|', 0, 0), "kitchen", object.section('|', 1));
+            const QString topic
+                = node.arg(object.section('|', 0, 0), "kitchen", object.section('|', 1));
             std::optional<QByteArray> config;
             QTRY_VERIFY_WITH_TIMEOUT((config = retained(m_broker.port, topic)).has_value(), 5000);
             const QJsonObject fields = QJsonDocument::fromJson(*config).object();
@@ -544,14 +618,16 @@ private slots:
         QVERIFY(rig.start("[Receivers]\nliving-room=127.0.0.1:9\n"
                           + mqttSettings(m_broker.port, name)));
         for (const QString &object : objects) {
-            const QString topic = node.arg(object.section('|', 0, 0), "kitchen", object.section('|', 1));
+            const QString topic
+                = node.arg(object.section('|', 0, 0), "kitchen", object.section('|', 1));
             QTRY_VERIFY_WITH_TIMEOUT(watcher.last(topic) && watcher.last(topic)->payload.isEmpty()
                                          && !watcher.last(topic)->retained,
                                      5000);
             QCOMPARE(retained(m_broker.port, topic), std::nullopt);
-            QVERIFY(retained(m_broker.port,
-                             node.arg(object.section('|', 0, 0), "living-room", object.section('|', 1)))
-                        .has_value());
+            QVERIFY(
+                retained(m_broker.port,
+                         node.arg(object.section('|', 0, 0), "living-room", object.section('|', 1)))
+                    .has_value());
         }
         QCOMPARE(rig.count("MQTT: kitchen is no longer a receiver"), 1);
     }
@@ -588,9 +664,10 @@ private slots:
                          .status,
                      200);
         else
-            QVERIFY(publish(m_broker.port,
-                            "quillora/" + name + "/living-room/notify",
-                            R"({"message":"Lights off?","type":"question","timeout":2,"id":"q-7"})"));
+            QVERIFY(
+                publish(m_broker.port,
+                        "quillora/" + name + "/living-room/notify",
+                        R"({"message":"Lights off?","type":"question","timeout":2,"id":"q-7"})"));
         const QString topic = "quillora/" + name + "/living-room/answer";
         QTRY_VERIFY_WITH_TIMEOUT(watcher.last(topic).has_value(), 10000);
         const QJsonObject said = QJsonDocument::fromJson(watcher.last(topic)->payload).object();
@@ -627,16 +704,14 @@ private slots:
             for (int i = 0; i < Messages; ++i)
                 lines += "message " + QByteArray::number(i) + '\n';
             pub.start("mosquitto_pub",
-                      {"-h", "127.0.0.1", "-p", QString::number(m_broker.port), "-u", "house", "-P",
-                       HousePassword, "-q", "1", "-t", topic.arg("living-room"), "-l"});
+                      asHouse(m_broker.port) + QStringList{"-t", topic.arg("living-room"), "-l"});
             pub.write(lines);
             pub.closeWriteChannel();
         } else {
-            QSignalSpy connected(&house, &MqttClient::connected);
-            house.start();
-            QVERIFY(connected.wait(5000));
+            QVERIFY(connected(house));
             for (int i = 0; i < Messages; ++i)
-                house.publish(topic.arg("living-room"), "message " + QByteArray::number(i), 1, false);
+                house.publish(
+                    topic.arg("living-room"), "message " + QByteArray::number(i), 1, false);
             house.publish(topic.arg("kitchen"), "the end", 1, false);
         }
         qint64 slowest = 0;

@@ -7,6 +7,8 @@
 #include "SendResult.h"
 #include "TlsFront.h"
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,6 +28,23 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// The store as the relay kept it before questions and MQTT: its schema, and one waiting message.
+const char *const OldStore = R"(
+CREATE TABLE messages(
+    id INTEGER PRIMARY KEY, accepted INTEGER NOT NULL, expires INTEGER NOT NULL,
+    topic TEXT NOT NULL, title TEXT NOT NULL, text TEXT NOT NULL, type TEXT NOT NULL,
+    priority INTEGER NOT NULL, display INTEGER NOT NULL);
+CREATE TABLE deliveries(
+    message INTEGER NOT NULL, receiver TEXT NOT NULL, line INTEGER NOT NULL,
+    state INTEGER NOT NULL, changed INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '',
+    resent INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(message, receiver));
+INSERT INTO messages VALUES (1, 0, 1, '', '', 'a', 'info', 3, 0);
+INSERT INTO deliveries(message, receiver, line, state, changed) VALUES (1, 'r', 1, 0, 0);
+)";
+
+} // namespace
 
 class TestRelayService : public QObject
 {
@@ -107,6 +126,16 @@ private slots:
         QTest::newRow("kept on disk") << "add a, add b, shown 1, reopen, recover"
                                       << "2"
                                       << "shown waiting";
+        QTest::newRow("the broker's second delivery: the same message")
+            << "mqtt 7, shown 1, again 7"
+            << ""
+            << "shown";
+        QTest::newRow("a second delivery of what never came: a message") << "mqtt 7, again 8"
+                                                                         << "1 2"
+                                                                         << "waiting waiting";
+        QTest::newRow("a store from before MQTT") << "old a, reopen, add b, mqtt 7, again 7"
+                                                  << "1 2 3"
+                                                  << "waiting waiting waiting";
     }
 
     void storeKeepsTheLine()
@@ -121,11 +150,22 @@ private slots:
         auto store = std::get<std::unique_ptr<RelayStore>>(std::move(opened));
         for (const QString &step : steps.split(", ")) {
             const QString what = step.section(' ', 0, 0), value = step.section(' ', 1);
-            if (what == "add") {
+            if (what == "add" || what == "mqtt" || what == "again") {
                 QList<RelayStore::Publish> publish{{{}, {"r"}, {}}};
                 publish[0].message.text = value;
                 publish[0].message.expires = 1;
+                if (what != "add") // an MQTT message: where it came from, and whether again
+                    publish[0].message.origin = "7:" + value;
+                publish[0].again = what == "again";
                 QCOMPARE(store->Add(publish, 3), std::nullopt);
+            } else if (what == "old") { // as the first relay left its store, with one message
+                store.reset();
+                QFile::remove(path);
+                sqlite3 *db = nullptr;
+                QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+                QCOMPARE(sqlite3_exec(db, OldStore, nullptr, nullptr, nullptr), SQLITE_OK);
+                sqlite3_close(db);
+                QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
             } else if (what == "recover") {
                 QCOMPARE(store->Recover(0), std::nullopt);
             } else if (what == "reopen") {
@@ -505,6 +545,10 @@ private slots:
         const QString receivers = "[Receivers]\nliving-room=root:pw_secret@192.0.2.7\n";
         QTest::newRow("--check") << "[Tokens]\nha=tk_secret\n" + receivers << true << 0
                                  << "receiver living-room: 192.0.2.7 (with a login)";
+        QTest::newRow("--check, MQTT")
+            << "[MQTT]\nBroker=mqtts://192.0.2.9\nUser=ha\nPassword=pw_secret\nDiscovery=\n"
+            << true << 0
+            << "mqtt: mqtts://192.0.2.9:8883 (with a login), client id quillora-relay-";
         QTest::newRow("a wrong line") << "[Relay]\nLifetime=forever\n" << true << 2 << "line 2";
         QTest::newRow("on the network without a token")
             << "[Relay]\nListen=0.0.0.0:8093\n"

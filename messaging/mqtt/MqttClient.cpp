@@ -78,8 +78,10 @@ void MqttClient::connectNow()
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         drop(QStringLiteral("the broker closed the connection"));
     });
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
-        drop(m_socket->errorString());
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        drop(error == QAbstractSocket::RemoteHostClosedError
+                 ? QStringLiteral("the broker closed the connection")
+                 : m_socket->errorString());
     });
     m_answerTimer.start(m_options.answerWithin);
     if (auto *tls = qobject_cast<QSslSocket *>(m_socket)) {
@@ -209,7 +211,8 @@ void MqttClient::drop(const QString &why)
     if (m_socket) {
         m_socket->disconnect(this);
         if (m_stopping && m_socket->state() == QAbstractSocket::ConnectedState) {
-            m_socket->write(MqttPacket::disconnect());
+            m_socket->write(MqttPacket::disconnect()); // a goodbye: the broker drops the will
+            m_socket->flush();
             m_socket->disconnectFromHost();
         } else {
             m_socket->abort();

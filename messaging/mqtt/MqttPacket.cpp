@@ -72,8 +72,8 @@ std::variant<Publish, Malformed> publishHead(quint8 flags, const QByteArray &bod
     publish.retain = flags & 1;
     publish.duplicate = flags & 8;
     if (publish.qos > 1)
-        return Malformed{QStringLiteral("a publish at QoS %1, above what was asked for")
-                             .arg(publish.qos)};
+        return Malformed{
+            QStringLiteral("a publish at QoS %1, above what was asked for").arg(publish.qos)};
     if (publish.qos == 0 && publish.duplicate)
         return Malformed{QStringLiteral("a QoS 0 publish marked as sent again")};
     qsizetype at = 0;
@@ -126,7 +126,8 @@ Read packet(quint8 type, quint8 flags, const QByteArray &body)
             break;
         return PingResp{};
     default:
-        return Malformed{QStringLiteral("a packet of type %1, which a broker does not send").arg(type)};
+        return Malformed{
+            QStringLiteral("a packet of type %1, which a broker does not send").arg(type)};
     }
     return Malformed{QStringLiteral("a packet of type %1 of the wrong shape").arg(type)};
 }
@@ -165,8 +166,8 @@ QByteArray publish(const Publish &publish)
     if (publish.qos > 0)
         put16(body, publish.packetId);
     body += publish.payload;
-    const quint8 flags = quint8((publish.duplicate ? 8 : 0) | (publish.qos << 1)
-                                | (publish.retain ? 1 : 0));
+    const quint8 flags
+        = quint8((publish.duplicate ? 8 : 0) | (publish.qos << 1) | (publish.retain ? 1 : 0));
     return framed(PublishType, flags, body);
 }
 
@@ -233,7 +234,8 @@ Read take(QByteArray &bytes)
         return Oversized{publish, length, length - needed};
     }
     if (length > MaxKept)
-        return Malformed{QStringLiteral("a packet of %1 bytes, more than the relay reads").arg(length)};
+        return Malformed{
+            QStringLiteral("a packet of %1 bytes, more than the relay reads").arg(length)};
     if (bytes.size() - at < length)
         return NeedMore{};
     const QByteArray body = bytes.mid(at, length);

@@ -91,7 +91,8 @@ struct NeedMore
 {
 };
 
-using Read = std::variant<NeedMore, ConnAck, SubAck, PubAck, PingResp, Publish, Oversized, Malformed>;
+using Read
+    = std::variant<NeedMore, ConnAck, SubAck, PubAck, PingResp, Publish, Oversized, Malformed>;
 
 // The first packet in bytes, removed from them once read whole (an oversized publish: once its
 // head is). Anything a client does not expect from a broker is malformed.

@@ -37,7 +37,7 @@ MqttFront::MqttFront(MqttClient::Options options,
 }
 
 QList<MqttPacket::Subscription> MqttFront::Subscriptions(const MqttPayloads::Topics &topics,
-                                                        const QStringList &receivers)
+                                                         const QStringList &receivers)
 {
     QList<MqttPacket::Subscription> subscriptions{{topics.notify(QStringLiteral("all")), 1}};
     for (const QString &receiver : receivers) {
@@ -84,10 +84,12 @@ void MqttFront::received(const MqttClient::Received &received)
         return dropped(received, refusal->error);
     QString origin;
     if (publish.qos == 1)
-        origin = QStringLiteral("%1:%2").arg(publish.packetId).arg(QString::fromLatin1(
-            QCryptographicHash::hash(publish.topic.toUtf8() + '\0' + publish.payload,
-                                     QCryptographicHash::Sha256)
-                .toHex()));
+        origin = QStringLiteral("%1:%2")
+                     .arg(publish.packetId)
+                     .arg(QString::fromLatin1(
+                         QCryptographicHash::hash(publish.topic.toUtf8() + '\0' + publish.payload,
+                                                  QCryptographicHash::Sha256)
+                             .toHex()));
     emit message(std::get<Publication::Message>(read), received, origin);
 }
 

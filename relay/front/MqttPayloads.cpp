@@ -25,7 +25,8 @@ QString relayNode(const Topics &topics)
     return QStringLiteral("quillora_relay_") + QString(topics.relayId).replace(u'.', u'_');
 }
 
-QString configTopic(const Topics &topics, const char *component, const QString &node, const char *object)
+QString
+configTopic(const Topics &topics, const char *component, const QString &node, const char *object)
 {
     return topics.discovery + u'/' + QLatin1String(component) + u'/' + node + u'/'
            + QLatin1String(object) + QStringLiteral("/config");
@@ -145,8 +146,8 @@ Retained RelayConfig(const Topics &topics, const QString &version)
         {QStringLiteral("origin"),
          QJsonObject{{QStringLiteral("name"), QStringLiteral("quillora-relay")},
                      {QStringLiteral("sw_version"), version}}}};
-    return {{configTopic(topics, "binary_sensor", relayNode(topics), "connected"),
-             compact(connected)}};
+    return {
+        {configTopic(topics, "binary_sensor", relayNode(topics), "connected"), compact(connected)}};
 }
 
 Retained ClearedConfigs(const Topics &topics, const QString &receiver)

@@ -14,7 +14,7 @@
 // tests and fuzzers can give it anything.
 namespace Publication {
 
-constexpr qsizetype MaxText = 4096;    // bytes of a message's text
+constexpr qsizetype MaxText = 4096;     // bytes of a message's text
 constexpr qsizetype MaxReference = 128; // characters of a publisher's own id for a message
 
 struct Request
@@ -36,8 +36,8 @@ struct Message
     QString topic; // a receiver's name, or "all"
     QString text;
     QString title;
-    int priority = 3; // 1 to 5
-    QString type;     // info, warning, error or question; empty: info
+    int priority = 3;  // 1 to 5
+    QString type;      // info, warning, error or question; empty: info
     QString reference; // the publisher's own id for it, said again with a question's answer
     std::optional<std::chrono::seconds> display; // a question: how long its answer is awaited
     std::optional<std::chrono::seconds> lifetime;

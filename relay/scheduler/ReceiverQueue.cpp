@@ -119,8 +119,8 @@ void ReceiverQueue::send(const RelayRules::Waiting &pending, bool wake)
     message.caption = stored->title;
     message.body = stored->text;
     if (stored->type == QLatin1String("question")) {
-        message.kind = Question{pending.display > RelayRules::Seconds(0) ? pending.display
-                                                                         : QuestionWait};
+        message.kind
+            = Question{pending.display > RelayRules::Seconds(0) ? pending.display : QuestionWait};
     } else {
         Notice notice;
         notice.box = stored->type == QLatin1String("warning") ? BoxType::Warning
@@ -148,9 +148,8 @@ void ReceiverQueue::sent(const RelayRules::Waiting &pending, const SendOutcome &
     const RelayRules::Outcome result = SendResult(outcome);
     m_state = RelayRules::After(m_state, result, pending, m_settings, RelayRules::Time(m_now()));
     if (outcome.answer) {
-        static const QStringList answers{QStringLiteral("yes"),
-                                         QStringLiteral("no"),
-                                         QStringLiteral("none")};
+        static const QStringList answers{
+            QStringLiteral("yes"), QStringLiteral("no"), QStringLiteral("none")};
         const QString answer = answers[int(*outcome.answer)];
         if (const auto why = m_store.SetAnswer(pending.id, m_name, answer))
             m_log(QStringLiteral("store: %1").arg(*why));
