@@ -217,8 +217,7 @@ void Relay::startMqtt()
     options.tls = settings.tls;
     options.fingerprint = settings.fingerprint;
     options.firstPause = m_options.brokerPause;
-    options.connect.clientId = settings.clientIdOr(
-        m_options.hostName.isEmpty() ? QSysInfo::machineHostName() : m_options.hostName);
+    options.connect.clientId = settings.clientIdOr(QSysInfo::machineHostName());
     options.connect.user = settings.user;
     options.connect.password = settings.password;
     options.connect.cleanSession = false; // what is published while the relay is away waits

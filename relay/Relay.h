@@ -31,8 +31,7 @@ public:
         std::chrono::milliseconds wakeWithin{120000}; // one that wakes its receiver first
         ReceiverQueue::Clock now;                     // none: the system's clock
         ReceiverQueue::Log log;                       // one line per thing that happened
-        QString hostName;                            // for the MQTT client id; none: this machine's
-        std::chrono::milliseconds brokerPause{1000}; // the first pause before connecting again
+        std::chrono::milliseconds brokerPause{1000};  // the first pause before connecting again
     };
 
     Relay(const RelaySettings &settings,

@@ -1,6 +1,7 @@
 #pragma once
 
 // The relay as the tests run it: in a folder of its own, on this thread, asked over real HTTP.
+#include "ReceiverSim.h"
 #include "Relay.h"
 #include "RelaySettings.h"
 #include "RelayStore.h"
@@ -18,6 +19,16 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// Every text the receiver shows goes into shown, in order.
+void collectShown(ReceiverSim &receiver, QStringList &shown)
+{
+    QObject::connect(
+        &receiver,
+        &ReceiverSim::boxShown,
+        &receiver,
+        [&shown](const QString &, const QString &, const QString &text) { shown += text; });
+}
 
 struct Answer
 {

@@ -99,15 +99,13 @@ private:
                          QString::number(port),
                          QString::number(tlsPort),
                          QStringLiteral(QUILLORA_CERTIFICATES)});
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 10000 && m_process.state() != QProcess::NotRunning) {
+        const auto listening = [this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, port);
-            if (socket.waitForConnected(200))
-                return true;
-            QTest::qWait(100);
-        }
+            return socket.waitForConnected(200) || m_process.state() == QProcess::NotRunning;
+        };
+        if (QTest::qWaitFor(listening, 10000) && m_process.state() != QProcess::NotRunning)
+            return true;
         qWarning("the broker did not start: %s", m_process.readAll().constData());
         return false;
     }
@@ -331,12 +329,8 @@ private slots:
         FakeReceiver living{ReceiverSim::Firmware::OpenWebif};
         FakeReceiver kitchen{ReceiverSim::Firmware::OpenWebif};
         QStringList seen[2];
-        connect(&living, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
-            seen[0] += text;
-        });
-        connect(&kitchen, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
-            seen[1] += text;
-        });
+        collectShown(living, seen[0]);
+        collectShown(kitchen, seen[1]);
         const QString name = rowName();
         const auto send = [&](bool retained) {
             for (QString one : publishes) {
@@ -386,9 +380,7 @@ private slots:
             QSKIP("the broker has no TLS listener here");
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         QStringList shown;
-        connect(&receiver, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
-            shown += text;
-        });
+        collectShown(receiver, shown);
         const QString name = rowName();
         QString more;
         if (!fingerprint.isEmpty())
@@ -462,9 +454,7 @@ private slots:
     {
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         QStringList shown;
-        connect(&receiver, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
-            shown += text;
-        });
+        collectShown(receiver, shown);
         const QString name = rowName();
         const QString ini = settingsFor(receiver.serverPort()) + mqttSettings(m_broker.port, name);
         const QString availability = "quillora/" + name + "/relay/availability";
@@ -497,9 +487,7 @@ private slots:
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         receiver.setStandby(true);
         QStringList shown;
-        connect(&receiver, &ReceiverSim::boxShown, this, [&](auto, auto, const QString &text) {
-            shown += text;
-        });
+        collectShown(receiver, shown);
         const QString name = rowName();
         const QString notify = "quillora/" + name + "/living-room/notify";
         Rig rig;
@@ -722,7 +710,7 @@ private slots:
         const auto ended = [&] {
             return rig.log.filter(QStringLiteral("for kitchen: the end")).size() == 1;
         };
-        while (!ended() && flooding.elapsed() < 60000) {
+        do { // an ask every 10 ms or so until the end is in
             if (!marked && pub.state() == QProcess::NotRunning)
                 marked = publish(m_broker.port, topic.arg("kitchen"), "the end");
             QElapsedTimer took;
@@ -730,8 +718,7 @@ private slots:
             QCOMPARE(ask(rig.port, request("GET /v1/health")).status, 200);
             slowest = std::max(slowest, took.elapsed());
             ++asked;
-            QTest::qWait(10);
-        }
+        } while (!QTest::qWaitFor(ended, 10) && flooding.elapsed() < 60000);
         QVERIFY(ended());
         qInfo("%d messages in %lld ms; HTTP asked %d times meanwhile, the slowest answer %lld ms",
               Messages,

@@ -453,10 +453,7 @@ private slots:
                     QVERIFY2(!living.inStandby(), "shown on a dark screen");
                     seen[0] += text;
                 });
-        connect(&kitchen,
-                &ReceiverSim::boxShown,
-                this,
-                [&](const QString &, const QString &, const QString &text) { seen[1] += text; });
+        collectShown(kitchen, seen[1]);
         Rig rig;
         QVERIFY(rig.start(settingsFor(living.serverPort())
                           + QStringLiteral("kitchen=127.0.0.1:%1\n").arg(kitchen.serverPort())));
@@ -518,10 +515,7 @@ private slots:
                                "test under Wine can't start Linux programs)"));
         FakeReceiver receiver{ReceiverSim::Firmware::OpenWebif};
         QStringList shown;
-        connect(&receiver,
-                &ReceiverSim::boxShown,
-                this,
-                [&](const QString &, const QString &, const QString &text) { shown += text; });
+        collectShown(receiver, shown);
         Rig rig;
         QVERIFY(rig.start(settingsFor(receiver.serverPort()) + "[Tokens]\nha=tk_secret\n"));
         QProcess client;

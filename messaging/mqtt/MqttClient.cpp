@@ -151,7 +151,6 @@ void MqttClient::handle(const MqttPacket::Read &packet)
             return subscribed();
         m_subscribeId = nextId();
         write(subscribe(m_subscribeId, m_options.subscriptions));
-        m_sessionPresent = ack->sessionPresent;
     } else if (const auto *ack = std::get_if<SubAck>(&packet)) {
         if (ack->packetId != m_subscribeId)
             return;
@@ -193,7 +192,7 @@ void MqttClient::subscribed()
     }
     for (const MqttPacket::Publish &publish : std::exchange(m_unsent, {}))
         sendPublish(publish);
-    emit connected(m_sessionPresent);
+    emit connected();
 }
 
 void MqttClient::ping()

@@ -2,7 +2,6 @@
 
 #include "MqttPacket.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -63,8 +62,8 @@ public:
     bool isConnected() const { return m_connected; }
 
 signals:
-    void connected(bool sessionPresent); // subscribed, too
-    void lost(const QString &why);       // the connection failed or ended
+    void connected();              // subscribed, too
+    void lost(const QString &why); // the connection failed or ended
     void received(const Received &message);
 
 private:
@@ -96,7 +95,6 @@ private:
     QTimer m_keepAlive;
     QTimer m_answerTimer;
     bool m_pingOutstanding = false;
-    bool m_sessionPresent = false;
     bool m_readLater = false; // a slice is to be read on the next turn
     std::function<void()> m_stopped;
 };
