@@ -157,19 +157,24 @@ private:
 
         bool listen() { return socket.bind(QHostAddress::LocalHost, 0); }
 
-        // Waits for the finder's first question.
+        // Waits for the finder's first questions, and takes the newest that came: a question
+        // a search of an earlier row left on the way (seen under Wine) is older.
         bool heardQuestion()
         {
             if (!QTest::qWaitFor([this] { return socket.hasPendingDatagrams(); }, 2000))
                 return false;
-            const QNetworkDatagram query = socket.receiveDatagram();
-            const auto parsed = Dns::parse(query.data());
-            if (!std::holds_alternative<Dns::Message>(parsed))
-                return false;
-            finder = query.senderAddress();
-            finderPort = quint16(query.senderPort());
-            queryId = std::get<Dns::Message>(parsed).id;
-            return true;
+            bool heard = false;
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram query = socket.receiveDatagram();
+                const auto parsed = Dns::parse(query.data());
+                if (!std::holds_alternative<Dns::Message>(parsed))
+                    continue;
+                finder = query.senderAddress();
+                finderPort = quint16(query.senderPort());
+                queryId = std::get<Dns::Message>(parsed).id;
+                heard = true;
+            }
+            return heard;
         }
 
         static QByteArray answer(quint16 id, const QList<Dns::Record> &records)
